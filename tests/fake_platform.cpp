@@ -1,0 +1,150 @@
+#include "tests/fake_platform.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace svcentry {
+
+const std::uint32_t kErrorNegativeSeek = 131;
+
+bool FakePlatform::Enter(const char* name) {
+  calls.emplace_back(name);
+  if (foreign_append_call == calls.size()) {
+    files[kServicesPath] += foreign_append;
+  }
+  return fault.call == calls.size();
+}
+
+bool FakePlatform::Fail(std::uint32_t error) {
+  last_error_ = error;
+  return false;
+}
+
+std::uint32_t FakePlatform::Allowed(bool failing, std::uint32_t size) const {
+  return failing ? std::min(size, fault.transferred) : size;
+}
+
+std::uint32_t FakePlatform::GetSystemDirectoryA(char* buffer,
+                                                std::uint32_t size) {
+  if (Enter("GetSystemDirectoryA")) {
+    Fail(fault.error);
+    return 0;
+  }
+  const auto length = static_cast<std::uint32_t>(system_directory.size());
+  if (length >= size) {
+    return length + 1;
+  }
+  std::memcpy(buffer, system_directory.c_str(), length + 1);
+  return length;
+}
+
+std::uint32_t FakePlatform::GetLastError() {
+  calls.emplace_back("GetLastError");
+  return last_error_;
+}
+
+FileHandle FakePlatform::CreateFileA(const char* path, FileAccess access,
+                                     FileCreation creation) {
+  if (Enter("CreateFileA")) {
+    Fail(fault.error);
+    return kInvalidFileHandle;
+  }
+  if (directories.contains(path) ||
+      (access == FileAccess::kReadWrite && read_only.contains(path))) {
+    Fail(kErrorAccessDenied);
+    return kInvalidFileHandle;
+  }
+  if (!files.contains(path)) {
+    if (creation == FileCreation::kOpenExisting) {
+      Fail(kErrorFileNotFound);
+      return kInvalidFileHandle;
+    }
+    files[path] = "";
+  }
+  handles_[next_handle_] = OpenFile{path, access, 0};
+  return next_handle_++;
+}
+
+bool FakePlatform::ReadFile(FileHandle file, void* buffer, std::uint32_t size,
+                            std::uint32_t* bytes_read) {
+  const bool failing = Enter("ReadFile");
+  OpenFile& open = handles_.at(file);
+  const std::string& data = files[open.path];
+  const auto start =
+      std::min(static_cast<std::size_t>(open.position), data.size());
+  const auto count =
+      Allowed(failing, static_cast<std::uint32_t>(
+                           std::min<std::size_t>(size, data.size() - start)));
+  std::memcpy(buffer, data.data() + start, count);
+  open.position += count;
+  *bytes_read = count;
+  return !failing || fault.short_success || Fail(fault.error);
+}
+
+bool FakePlatform::WriteFile(FileHandle file, const void* data,
+                             std::uint32_t size, std::uint32_t* bytes_written) {
+  const bool failing = Enter("WriteFile");
+  OpenFile& open = handles_.at(file);
+  if (open.access != FileAccess::kReadWrite) {
+    *bytes_written = 0;
+    return Fail(kErrorAccessDenied);
+  }
+  const std::uint32_t count = Allowed(failing, size);
+  std::string& contents = files[open.path];
+  contents.append(static_cast<const char*>(data), count);
+  open.position = static_cast<std::int64_t>(contents.size());
+  *bytes_written = count;
+  return !failing || fault.short_success || Fail(fault.error);
+}
+
+bool FakePlatform::SetFilePointerEx(FileHandle file, std::int64_t distance,
+                                    SeekOrigin origin,
+                                    std::int64_t* new_position) {
+  if (Enter("SetFilePointerEx")) {
+    return Fail(fault.error);
+  }
+  OpenFile& open = handles_.at(file);
+  const std::int64_t base =
+      origin == SeekOrigin::kBegin
+          ? 0
+          : static_cast<std::int64_t>(files[open.path].size());
+  if (base + distance < 0) {
+    return Fail(kErrorNegativeSeek);
+  }
+  open.position = base + distance;
+  *new_position = open.position;
+  return true;
+}
+
+bool FakePlatform::SetEndOfFile(FileHandle file) {
+  if (Enter("SetEndOfFile")) {
+    return Fail(fault.error);
+  }
+  const OpenFile& open = handles_.at(file);
+  if (open.access != FileAccess::kReadWrite) {
+    return Fail(kErrorAccessDenied);
+  }
+  files[open.path].resize(static_cast<std::size_t>(open.position));
+  return true;
+}
+
+bool FakePlatform::FlushFileBuffers(FileHandle /*file*/) {
+  return !Enter("FlushFileBuffers") || Fail(fault.error);
+}
+
+bool FakePlatform::CloseHandle(FileHandle file) {
+  const bool failing = Enter("CloseHandle");
+  handles_.erase(file);
+  return !failing || Fail(fault.error);
+}
+
+bool FakePlatform::WriteStandardOutput(const char* text, std::size_t size) {
+  open_at_output = handles_.size();
+  if (Enter("WriteStandardOutput")) {
+    return Fail(fault.error);
+  }
+  standard_output.append(text, size);
+  return true;
+}
+
+}  // namespace svcentry
