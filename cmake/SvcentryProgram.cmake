@@ -1,0 +1,27 @@
+# svcentry_add_program(NAME [SYSTEM_DIRECTORY])
+#
+# Builds the tool as NAME on this platform's layer. On POSIX the system
+# directory is fixed in the program, and the build seeds it with a sample
+# services file unless one is there already.
+function(svcentry_add_program name)
+  add_executable(${name} ${PROJECT_SOURCE_DIR}/svcentry.cpp)
+  target_link_libraries(${name} PRIVATE svcentry_registration svcentry_warnings)
+  if(WIN32)
+    target_sources(${name} PRIVATE ${PROJECT_SOURCE_DIR}/platform/windows_platform.cpp)
+    # Self-contained: no MinGW runtime DLL has to travel with the program.
+    target_link_options(${name} PRIVATE -static)
+    return()
+  endif()
+  set(system_directory "${ARGV1}")
+  target_sources(${name} PRIVATE ${PROJECT_SOURCE_DIR}/platform/posix_platform.cpp)
+  target_compile_definitions(${name} PRIVATE
+    SVCENTRY_SYSTEM_DIRECTORY="${system_directory}")
+  add_custom_target(${name}_sandbox ALL
+    COMMAND ${CMAKE_COMMAND}
+      -DSAMPLE=${PROJECT_SOURCE_DIR}/sandbox/services
+      -DSERVICES=${system_directory}/Drivers/etc/services
+      -P ${PROJECT_SOURCE_DIR}/cmake/SeedSandbox.cmake
+    COMMENT "Seeding the sandbox system directory of ${name}"
+    VERBATIM)
+  add_dependencies(${name} ${name}_sandbox)
+endfunction()

@@ -1,0 +1,30 @@
+# Shared by the scripts: where the project is, and installing what is missing.
+# shellcheck shell=bash
+set -euo pipefail
+
+project_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# Debian 12 packages the native build needs.
+native_packages=(cmake ninja-build g++ googletest)
+
+# install_missing PACKAGE...: apt-get installs those not installed yet.
+install_missing() {
+  local missing=()
+  for package in "$@"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed' ||
+      missing+=("$package")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}" >&2
+  local sudo=()
+  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+  "${sudo[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq \
+    --no-install-recommends "${missing[@]}" >&2
+}
+
+# build_preset NAME: configures (once) and builds a CMake preset.
+build_preset() {
+  cd "$project_root"
+  [ -f "build/$1/CMakeCache.txt" ] || cmake --preset "$1" >&2
+  cmake --build --preset "$1" >&2
+}
