@@ -65,9 +65,11 @@ TextStream::LastByte TextStream::ReadLastByte(std::int64_t* position,
     return platform_.GetLastError() == kErrorNegativeSeek ? LastByte::kNone
                                                           : LastByte::kFailed;
   }
+  // A last byte that cannot be read may be a Ctrl-Z, which would hide all
+  // text appended behind it from every reader: better not to append at all.
   std::uint32_t got = 0;
   if (!platform_.ReadFile(file_, byte, 1, &got) || got != 1) {
-    return LastByte::kUnreadable;
+    return LastByte::kFailed;
   }
   return LastByte::kRead;
 }
@@ -88,10 +90,7 @@ bool TextStream::InspectEnd() {
   if (last == LastByte::kFailed) {
     return false;
   }
-  // An unread last byte counts as an open line: a needless line end costs an
-  // empty line, a missing one would join the appended text to the last line.
-  last_line_is_open_ = last == LastByte::kUnreadable ||
-                       (last == LastByte::kRead && byte != kLineFeed);
+  last_line_is_open_ = last == LastByte::kRead && byte != kLineFeed;
   return true;
 }
 

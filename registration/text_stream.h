@@ -31,7 +31,8 @@ class TextStream {
   bool OpenForScanning(const char* path);
 
   /// Opens (or creates) a file for appending. Removes one Ctrl-Z that is the
-  /// file's last byte. On failure the file is closed again.
+  /// file's last byte. Fails, closing the file again, when the file cannot
+  /// be positioned or shortened or its last byte cannot be read.
   bool OpenForAppending(const char* path);
 
   /// Stores the next chunk in `buffer`: at most `capacity` - 1 characters,
@@ -58,7 +59,7 @@ class TextStream {
   bool Close();
 
  private:
-  enum class LastByte { kRead, kNone, kUnreadable, kFailed };
+  enum class LastByte { kRead, kNone, kFailed };
 
   void Reset(bool appending);
   LastByte ReadLastByte(std::int64_t* position, char* byte);
