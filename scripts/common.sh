@@ -5,6 +5,8 @@ set -euo pipefail
 project_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # Debian 12 packages the native build needs.
 native_packages=(cmake ninja-build g++ googletest)
+# The sanitizer and fuzzing builds use clang and its runtime libraries.
+checking_packages=(clang libclang-rt-14-dev)
 
 # install_missing PACKAGE...: apt-get installs those not installed yet.
 install_missing() {
