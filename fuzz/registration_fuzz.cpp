@@ -1,5 +1,6 @@
 // Runs the whole registration on arbitrary services files and checks the end
 // state against the reference reading of the file.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -16,14 +17,11 @@ using svcentry::Require;
 constexpr std::size_t kChunkLimit = 999;
 
 bool EntryVisible(const std::string& file) {
-  const std::string entry = svcentry::kServicesEntry;
-  for (const std::string& chunk :
-       svcentry::reference::Chunks(file, kChunkLimit)) {
-    if (chunk.starts_with(entry)) {
-      return true;
-    }
-  }
-  return false;
+  return std::ranges::any_of(
+      svcentry::reference::Chunks(file, kChunkLimit),
+      [](const std::string& chunk) {
+        return chunk.starts_with(svcentry::kServicesEntry);
+      });
 }
 
 }  // namespace
