@@ -5,6 +5,9 @@ set -euo pipefail
 project_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # Debian 12 packages the native build needs.
 native_packages=(cmake ninja-build g++ googletest)
+# What the Windows lane needs on top: the cross compiler, and Wine to run
+# what it builds.
+windows_packages=(g++-mingw-w64-x86-64-posix wine64)
 
 # install_missing PACKAGE...: apt-get installs those not installed yet.
 install_missing() {
