@@ -8,8 +8,10 @@ namespace svcentry {
 
 namespace {
 
-// A temporary file a child writes one of its standard streams to. The child
-// shares its file position, and it is deleted with the last handle.
+// A temporary file a child writes one of its standard streams to. The child's
+// inherited handle shares this one's file position, so reading from the start
+// once the child has ended yields all it wrote. The file goes with the last
+// handle.
 class CaptureFile {
  public:
   CaptureFile() {
