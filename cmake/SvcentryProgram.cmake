@@ -1,8 +1,9 @@
 # svcentry_add_program(NAME [SYSTEM_DIRECTORY])
 #
-# Builds the tool as NAME on this platform's layer. On POSIX the system
-# directory is fixed in the program, and the build seeds it with a sample
-# services file unless one is there already.
+# Builds the tool as NAME on this platform's layer. On Windows it carries its
+# manifest and version information. On POSIX the system directory is fixed in
+# the program, and the build seeds it with a sample services file unless one
+# is there already.
 function(svcentry_add_program name)
   add_executable(${name} ${PROJECT_SOURCE_DIR}/svcentry.cpp)
   target_link_libraries(${name} PRIVATE svcentry_registration svcentry_warnings)
@@ -10,6 +11,14 @@ function(svcentry_add_program name)
     target_sources(${name} PRIVATE ${PROJECT_SOURCE_DIR}/platform/windows_platform.cpp)
     # Self-contained: no MinGW runtime DLL has to travel with the program.
     target_link_options(${name} PRIVATE -static)
+    set(SVCENTRY_PROGRAM ${name})
+    set(SVCENTRY_MANIFEST ${PROJECT_SOURCE_DIR}/windows/svcentry.exe.manifest)
+    set(resources ${CMAKE_CURRENT_BINARY_DIR}/${name}.rc)
+    configure_file(${PROJECT_SOURCE_DIR}/windows/svcentry.rc.in ${resources} @ONLY)
+    # windres reports no dependencies: a changed manifest must still rebuild.
+    set_source_files_properties(${resources} PROPERTIES
+      OBJECT_DEPENDS ${SVCENTRY_MANIFEST})
+    target_sources(${name} PRIVATE ${resources})
     return()
   endif()
   set(system_directory "${ARGV1}")

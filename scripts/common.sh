@@ -7,6 +7,9 @@ project_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 native_packages=(cmake ninja-build g++ googletest)
 # The sanitizer and fuzzing builds use clang and its runtime libraries.
 checking_packages=(clang libclang-rt-14-dev)
+# What the Windows lane needs on top: the cross compiler, and Wine to run
+# what it builds.
+windows_packages=(g++-mingw-w64-x86-64-posix wine64)
 
 # install_missing PACKAGE...: apt-get installs those not installed yet.
 install_missing() {

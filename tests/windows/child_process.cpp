@@ -1,0 +1,89 @@
+#include "tests/windows/child_process.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+namespace svcentry {
+
+namespace {
+
+// A temporary file a child writes one of its standard streams to. The child's
+// inherited handle shares this one's file position, so reading from the start
+// once the child has ended yields all it wrote. The file goes with the last
+// handle.
+class CaptureFile {
+ public:
+  CaptureFile() {
+    char directory[MAX_PATH];
+    char path[MAX_PATH];
+    if (GetTempPathA(MAX_PATH, directory) == 0 ||
+        GetTempFileNameA(directory, "out", 0, path) == 0) {
+      return;
+    }
+    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+    handle_ = CreateFileA(
+        path, GENERIC_READ | GENERIC_WRITE,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inheritable,
+        CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
+        nullptr);
+  }
+  CaptureFile(const CaptureFile&) = delete;
+  CaptureFile& operator=(const CaptureFile&) = delete;
+  ~CaptureFile() {
+    if (IsOpen()) {
+      CloseHandle(handle_);
+    }
+  }
+
+  [[nodiscard]] bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
+  [[nodiscard]] HANDLE Handle() const { return handle_; }
+
+  [[nodiscard]] std::string Contents() const {
+    std::string contents;
+    SetFilePointer(handle_, 0, nullptr, FILE_BEGIN);
+    char block[4096];
+    DWORD got = 0;
+    while (ReadFile(handle_, block, sizeof block, &got, nullptr) != FALSE &&
+           got > 0) {
+      contents.append(block, got);
+    }
+    return contents;
+  }
+
+ private:
+  HANDLE handle_ = INVALID_HANDLE_VALUE;
+};
+
+}  // namespace
+
+ProgramRun RunProgram(const std::string& program,
+                      const std::string& arguments) {
+  const CaptureFile output;
+  const CaptureFile error;
+  if (!output.IsOpen() || !error.IsOpen()) {
+    ADD_FAILURE() << "No file for the output of " << program << ", error "
+                  << GetLastError();
+    return {};
+  }
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = output.Handle();
+  startup.hStdError = error.Handle();
+  std::string command_line = "\"" + program + "\" " + arguments;
+  PROCESS_INFORMATION process{};
+  if (CreateProcessA(program.c_str(), command_line.data(), nullptr, nullptr,
+                     TRUE, 0, nullptr, nullptr, &startup, &process) == FALSE) {
+    ADD_FAILURE() << "Cannot start " << program << ", error " << GetLastError();
+    return {};
+  }
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD exit_code = 0;
+  GetExitCodeProcess(process.hProcess, &exit_code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return {exit_code, output.Contents(), error.Contents()};
+}
+
+}  // namespace svcentry

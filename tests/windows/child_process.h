@@ -1,0 +1,23 @@
+// Runs a Windows program and keeps what it wrote, byte for byte.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace svcentry {
+
+struct ProgramRun {
+  // No program exits with this; it stays when none could be run.
+  std::uint32_t exit_code = 0xFFFFFFFF;
+  std::string standard_output;
+  std::string standard_error;
+};
+
+/// Runs `program` (a Windows path) with `arguments` after its name on the
+/// command line and waits for it to end. Its standard streams go to files,
+/// so its output arrives exactly as it wrote it. A program that cannot be
+/// started fails the current test.
+ProgramRun RunProgram(const std::string& program,
+                      const std::string& arguments = "");
+
+}  // namespace svcentry
