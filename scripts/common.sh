@@ -4,7 +4,7 @@ set -euo pipefail
 
 project_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # Debian 12 packages the native build needs.
-native_packages=(cmake ninja-build g++ googletest)
+native_packages=(cmake ninja-build g++ googletest libbenchmark-dev)
 
 # install_missing PACKAGE...: apt-get installs those not installed yet.
 install_missing() {
