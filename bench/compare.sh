@@ -43,7 +43,8 @@ while IFS=$'\t' read -r name size path; do
   mkdir -p "$(dirname "$services")"
   ln -sfn "$path" "$services"
   # Every bench file holds the entry, so the tool must only find it.
-  if ! "$tool" | grep -q 'already exists$'; then
+  message=$("$tool")
+  if [[ $message != *"already exists" ]]; then
     echo "svcentry did not find the entry in $path" >&2
     exit 1
   fi
