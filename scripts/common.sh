@@ -4,7 +4,7 @@ set -euo pipefail
 
 project_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # Debian 12 packages the native build needs.
-native_packages=(cmake ninja-build g++ googletest)
+native_packages=(cmake ninja-build g++ googletest libbenchmark-dev)
 # The sanitizer and fuzzing builds use clang and its runtime libraries.
 checking_packages=(clang libclang-rt-14-dev)
 # What the Windows lane needs on top: the cross compiler, and Wine to run
