@@ -143,13 +143,17 @@ bool TextStream::ReadChunk(char* buffer, std::size_t capacity) {
   const std::size_t limit = capacity - 1;
   std::size_t stored = 0;
   while (stored < limit) {
-    if (Available() == 0 && !Refill()) {
-      break;
+    std::size_t available = Available();
+    if (available == 0) {
+      if (!Refill()) {
+        break;
+      }
+      available = Available();
     }
-    const std::size_t want = std::min(limit - stored, Available());
+    const std::size_t want = std::min(limit - stored, available);
     const char* next = buffer_.data() + begin_;
     // A CR dropped in front of a LF makes room for one more byte.
-    const std::size_t window = std::min(want + 1, Available());
+    const std::size_t window = std::min(want + 1, available);
     const auto* line_feed =
         static_cast<const char*>(std::memchr(next, kLineFeed, window));
     if (line_feed != nullptr) {
