@@ -40,6 +40,9 @@ class Platform {
   /// The error code of the last call that failed.
   virtual std::uint32_t GetLastError() = 0;
 
+  /// Puts back a code that later calls may have changed.
+  virtual void SetLastError(std::uint32_t error) = 0;
+
   /// Opens `path` (a `\` separates directories) so that other programs may
   /// still read and write the file. kOpenAlways creates a missing file.
   virtual FileHandle CreateFileA(const char* path, FileAccess access,

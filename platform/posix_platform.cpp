@@ -18,6 +18,9 @@
 #error "SVCENTRY_SYSTEM_DIRECTORY must name the sandbox system directory"
 #endif
 
+// File positions travel as 64 bits; a narrower off_t would cut them.
+static_assert(sizeof(off_t) == sizeof(std::int64_t));
+
 namespace svcentry {
 
 const std::uint32_t kErrorNegativeSeek = EINVAL;
@@ -36,6 +39,8 @@ class PosixPlatform final : public Platform {
   }
 
   std::uint32_t GetLastError() override { return last_error_; }
+
+  void SetLastError(std::uint32_t error) override { last_error_ = error; }
 
   FileHandle CreateFileA(const char* path, FileAccess access,
                          FileCreation creation) override {
@@ -118,7 +123,7 @@ class PosixPlatform final : public Platform {
 
   bool WriteStandardOutput(const char* text, std::size_t size) override {
     const bool written = std::fwrite(text, 1, size, stdout) == size;
-    return (std::fflush(stdout) == 0 && written) || Fail(false);
+    return std::fflush(stdout) == 0 && written;
   }
 
  private:

@@ -25,6 +25,8 @@ class WindowsPlatform final : public Platform {
 
   std::uint32_t GetLastError() override { return ::GetLastError(); }
 
+  void SetLastError(std::uint32_t error) override { ::SetLastError(error); }
+
   FileHandle CreateFileA(const char* path, FileAccess access,
                          FileCreation creation) override {
     const DWORD desired = access == FileAccess::kRead

@@ -79,10 +79,12 @@ bool TextStream::InspectEnd() {
   char byte = 0;
   LastByte last = ReadLastByte(&position, &byte);
   if (last == LastByte::kRead && byte == kCtrlZ) {
-    std::int64_t unused = 0;
-    if (!platform_.SetFilePointerEx(file_, position, SeekOrigin::kBegin,
-                                    &unused) ||
-        !platform_.SetEndOfFile(file_)) {
+    // Move to the Ctrl-Z from the end again, right before the cut: when
+    // another program appended meanwhile, it is no longer the last byte and
+    // stays, and nothing of theirs is cut with it.
+    std::int64_t again = 0;
+    if (!platform_.SetFilePointerEx(file_, -1, SeekOrigin::kEnd, &again) ||
+        (again == position && !platform_.SetEndOfFile(file_))) {
       return false;
     }
     last = ReadLastByte(&position, &byte);
@@ -238,17 +240,21 @@ bool TextStream::Transfer() {
 void TextStream::UndoTornTransfer(std::int64_t end_before,
                                   std::uint32_t written) {
   // Cut only when the file still ends exactly where these bytes end, so that
-  // nothing another program appended meanwhile is lost. The transfer's own
-  // failure is what gets reported, so failures here change nothing more.
-  std::int64_t end_now = 0;
-  std::int64_t unused = 0;
-  if (written > 0 &&
-      platform_.SetFilePointerEx(file_, 0, SeekOrigin::kEnd, &end_now) &&
-      end_now == end_before + written &&
-      platform_.SetFilePointerEx(file_, end_before, SeekOrigin::kBegin,
-                                 &unused)) {
+  // nothing another program appended meanwhile is lost. The position is
+  // taken from the end right before the cut; the platform has no "shorten
+  // only if this long", so a few calls' window remains.
+  if (written == 0) {
+    return;
+  }
+  // The transfer's failure is what gets reported, not one of the undo's.
+  const std::uint32_t transfer_error = platform_.GetLastError();
+  std::int64_t start = 0;
+  if (platform_.SetFilePointerEx(file_, -std::int64_t{written},
+                                 SeekOrigin::kEnd, &start) &&
+      start == end_before) {
     platform_.SetEndOfFile(file_);
   }
+  platform_.SetLastError(transfer_error);
 }
 
 bool TextStream::Close() {

@@ -35,7 +35,8 @@ class TextStream {
   /// be positioned or shortened or its last byte cannot be read.
   bool OpenForAppending(const char* path);
 
-  /// Stores the next chunk in `buffer`: at most `capacity` - 1 characters,
+  /// Stores the next chunk in `buffer` (`capacity` of 2 or more): at most
+  /// `capacity` - 1 characters,
   /// ending with the first LF, then a NUL. Returns false, leaving `buffer`
   /// as it was, when not a single character could be taken.
   bool ReadChunk(char* buffer, std::size_t capacity);

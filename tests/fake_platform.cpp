@@ -12,7 +12,10 @@ bool FakePlatform::Enter(const char* name) {
   if (foreign_append_call == calls.size()) {
     files[kServicesPath] += foreign_append;
   }
-  return fault.call == calls.size();
+  active_fault_ = fault.call == calls.size()          ? &fault
+                  : second_fault.call == calls.size() ? &second_fault
+                                                      : nullptr;
+  return active_fault_ != nullptr;
 }
 
 bool FakePlatform::Fail(std::uint32_t error) {
@@ -21,13 +24,13 @@ bool FakePlatform::Fail(std::uint32_t error) {
 }
 
 std::uint32_t FakePlatform::Allowed(bool failing, std::uint32_t size) const {
-  return failing ? std::min(size, fault.transferred) : size;
+  return failing ? std::min(size, active_fault_->transferred) : size;
 }
 
 std::uint32_t FakePlatform::GetSystemDirectoryA(char* buffer,
                                                 std::uint32_t size) {
   if (Enter("GetSystemDirectoryA")) {
-    Fail(fault.error);
+    Fail(active_fault_->error);
     return 0;
   }
   const auto length = static_cast<std::uint32_t>(system_directory.size());
@@ -43,10 +46,15 @@ std::uint32_t FakePlatform::GetLastError() {
   return last_error_;
 }
 
+void FakePlatform::SetLastError(std::uint32_t error) {
+  calls.emplace_back("SetLastError");
+  last_error_ = error;
+}
+
 FileHandle FakePlatform::CreateFileA(const char* path, FileAccess access,
                                      FileCreation creation) {
   if (Enter("CreateFileA")) {
-    Fail(fault.error);
+    Fail(active_fault_->error);
     return kInvalidFileHandle;
   }
   if (directories.contains(path) ||
@@ -78,7 +86,7 @@ bool FakePlatform::ReadFile(FileHandle file, void* buffer, std::uint32_t size,
   std::memcpy(buffer, data.data() + start, count);
   open.position += count;
   *bytes_read = count;
-  return !failing || fault.short_success || Fail(fault.error);
+  return !failing || active_fault_->short_success || Fail(active_fault_->error);
 }
 
 bool FakePlatform::WriteFile(FileHandle file, const void* data,
@@ -94,14 +102,14 @@ bool FakePlatform::WriteFile(FileHandle file, const void* data,
   contents.append(static_cast<const char*>(data), count);
   open.position = static_cast<std::int64_t>(contents.size());
   *bytes_written = count;
-  return !failing || fault.short_success || Fail(fault.error);
+  return !failing || active_fault_->short_success || Fail(active_fault_->error);
 }
 
 bool FakePlatform::SetFilePointerEx(FileHandle file, std::int64_t distance,
                                     SeekOrigin origin,
                                     std::int64_t* new_position) {
   if (Enter("SetFilePointerEx")) {
-    return Fail(fault.error);
+    return Fail(active_fault_->error);
   }
   OpenFile& open = handles_.at(file);
   const std::int64_t base =
@@ -118,7 +126,7 @@ bool FakePlatform::SetFilePointerEx(FileHandle file, std::int64_t distance,
 
 bool FakePlatform::SetEndOfFile(FileHandle file) {
   if (Enter("SetEndOfFile")) {
-    return Fail(fault.error);
+    return Fail(active_fault_->error);
   }
   const OpenFile& open = handles_.at(file);
   if (open.access != FileAccess::kReadWrite) {
@@ -129,19 +137,19 @@ bool FakePlatform::SetEndOfFile(FileHandle file) {
 }
 
 bool FakePlatform::FlushFileBuffers(FileHandle /*file*/) {
-  return !Enter("FlushFileBuffers") || Fail(fault.error);
+  return !Enter("FlushFileBuffers") || Fail(active_fault_->error);
 }
 
 bool FakePlatform::CloseHandle(FileHandle file) {
   const bool failing = Enter("CloseHandle");
   handles_.erase(file);
-  return !failing || Fail(fault.error);
+  return !failing || Fail(active_fault_->error);
 }
 
 bool FakePlatform::WriteStandardOutput(const char* text, std::size_t size) {
   open_at_output = handles_.size();
   if (Enter("WriteStandardOutput")) {
-    return Fail(fault.error);
+    return Fail(active_fault_->error);
   }
   standard_output.append(text, size);
   return true;

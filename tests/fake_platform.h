@@ -41,6 +41,8 @@ class FakePlatform final : public Platform {
   /// Files that open for reading only, as if another program held them so.
   std::set<std::string> read_only;
   Fault fault;
+  /// A later call to fail too, for faults while recovering from the first.
+  Fault second_fault;
   /// Before call number `foreign_append_call`, another program appends
   /// `foreign_append` to the services file.
   std::size_t foreign_append_call = 0;
@@ -59,6 +61,7 @@ class FakePlatform final : public Platform {
 
   std::uint32_t GetSystemDirectoryA(char* buffer, std::uint32_t size) override;
   std::uint32_t GetLastError() override;
+  void SetLastError(std::uint32_t error) override;
   FileHandle CreateFileA(const char* path, FileAccess access,
                          FileCreation creation) override;
   bool ReadFile(FileHandle file, void* buffer, std::uint32_t size,
@@ -88,6 +91,7 @@ class FakePlatform final : public Platform {
   std::map<FileHandle, OpenFile> handles_;
   FileHandle next_handle_ = 100;
   std::uint32_t last_error_ = 0;
+  const Fault* active_fault_ = nullptr;
 };
 
 }  // namespace svcentry

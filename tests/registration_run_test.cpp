@@ -175,6 +175,19 @@ TEST(RegistrationRun, ReportsEachFailedStep) {
   }
 }
 
+TEST(RegistrationRun, FailedUndoKeepsTheWriteErrorCode) {
+  // The write (11) fails after a part; the undo keeps the code (12), moves
+  // back from the end (13) and is refused the cut (14).
+  FakePlatform platform;
+  platform.files[kPath] = "a\r\n";
+  platform.fault = {.call = 11, .error = kErrorDiskFull, .transferred = 10};
+  platform.second_fault = {.call = 14, .error = 1224};
+  EXPECT_EQ(RunChecked(platform), 1);
+  EXPECT_EQ(platform.calls.at(13), "SetEndOfFile");
+  EXPECT_EQ(platform.standard_output,
+            Failure("Can't append file " + std::string(kPath) + ".", 112));
+}
+
 TEST(RegistrationRun, MissingFileIsReportedNotCreated) {
   FakePlatform platform;
   EXPECT_EQ(RunChecked(platform), 1);

@@ -210,6 +210,23 @@ TEST(TextStreamAppend, TextLandsAtTheEndAnotherProgramLeft) {
   EXPECT_EQ(platform.files[kPath], "a\r\nother\r\nx\r\n");
 }
 
+TEST(TextStreamAppend, CtrlZFollowedByAnotherProgramsLineStays) {
+  // The other program appends between the read of the last byte (call 3)
+  // and the move back to it before the cut (call 4).
+  FakePlatform platform;
+  platform.files[kPath] = "a\r\n\x1a";
+  platform.foreign_append_call = 4;
+  platform.foreign_append = "b\r\n";
+  TextStream stream(platform);
+  ASSERT_TRUE(stream.OpenForAppending(kPath));
+  EXPECT_FALSE(stream.LastLineIsOpen());
+  EXPECT_TRUE(stream.WriteText("x\n"));
+  EXPECT_TRUE(stream.Close());
+  EXPECT_EQ(platform.files[kPath],
+            "a\r\n\x1a"
+            "b\r\nx\r\n");
+}
+
 TEST(TextStreamAppend, OpenFailuresCloseTheFile) {
   // The calls of an append open: CreateFileA, SetFilePointerEx to the last
   // byte, ReadFile, then for a Ctrl-Z SetFilePointerEx and SetEndOfFile, and
@@ -248,7 +265,8 @@ TEST(TextStreamAppend, FailedTransferLeavesNoTornText) {
     std::string after;
   };
   // The transfer's calls after the four of the open: SetFilePointerEx to the
-  // end (5), WriteFile (6), then a second WriteFile or the undo (7).
+  // end (5), WriteFile (6), then a second WriteFile (7) or the undo: it keeps
+  // the code (7) and moves back from the end (8).
   const std::vector<Case> cases = {
       {"refused at once",
        {.call = 6, .error = kErrorDiskFull},
@@ -282,7 +300,7 @@ TEST(TextStreamAppend, FailedTransferLeavesNoTornText) {
     platform.files[kPath] = "a\r\n";
     platform.fault = test.fault;
     if (test.foreign_append) {
-      platform.foreign_append_call = 7;
+      platform.foreign_append_call = 8;
       platform.foreign_append = "foreign\r\n";
     }
     TextStream stream(platform);
