@@ -199,32 +199,35 @@ TEST(TextStreamAppend, WritesEachLfAsCrLfAndNothingElse) {
   EXPECT_EQ(platform.files[kPath], "\r\n\r\nab\x1a\r\r\nc");
 }
 
-TEST(TextStreamAppend, TextLandsAtTheEndAnotherProgramLeft) {
-  FakePlatform platform;
-  platform.files[kPath] = "a\r\n";
-  TextStream stream(platform);
-  ASSERT_TRUE(stream.OpenForAppending(kPath));
-  platform.files[kPath] += "other\r\n";
-  EXPECT_TRUE(stream.WriteText("x\n"));
-  EXPECT_TRUE(stream.Close());
-  EXPECT_EQ(platform.files[kPath], "a\r\nother\r\nx\r\n");
-}
-
-TEST(TextStreamAppend, CtrlZFollowedByAnotherProgramsLineStays) {
-  // The other program appends between the read of the last byte (call 3)
-  // and the move back to it before the cut (call 4).
-  FakePlatform platform;
-  platform.files[kPath] = "a\r\n\x1a";
-  platform.foreign_append_call = 4;
-  platform.foreign_append = "b\r\n";
-  TextStream stream(platform);
-  ASSERT_TRUE(stream.OpenForAppending(kPath));
-  EXPECT_FALSE(stream.LastLineIsOpen());
-  EXPECT_TRUE(stream.WriteText("x\n"));
-  EXPECT_TRUE(stream.Close());
-  EXPECT_EQ(platform.files[kPath],
-            "a\r\n\x1a"
-            "b\r\nx\r\n");
+TEST(TextStreamAppend, AnotherProgramsLinesAreKept) {
+  struct Case {
+    const char* name;
+    std::string before;
+    std::size_t foreign_append_call;
+    std::string after;
+  };
+  // The open's calls: CreateFileA (1), SetFilePointerEx to the last byte (2),
+  // ReadFile (3), for a Ctrl-Z the move back to it before the cut (4); the
+  // transfer's move to the end comes after the open.
+  const std::vector<Case> cases = {
+      {"appended before the transfer", "a\r\n", 5, "a\r\nb\r\nx\r\n"},
+      {"appended behind a trailing Ctrl-Z", "a\r\n\x1a", 4,
+       "a\r\n\x1a"
+       "b\r\nx\r\n"},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.name);
+    FakePlatform platform;
+    platform.files[kPath] = test.before;
+    platform.foreign_append_call = test.foreign_append_call;
+    platform.foreign_append = "b\r\n";
+    TextStream stream(platform);
+    ASSERT_TRUE(stream.OpenForAppending(kPath));
+    EXPECT_FALSE(stream.LastLineIsOpen());
+    EXPECT_TRUE(stream.WriteText("x\n"));
+    EXPECT_TRUE(stream.Close());
+    EXPECT_EQ(platform.files[kPath], test.after);
+  }
 }
 
 TEST(TextStreamAppend, OpenFailuresCloseTheFile) {
