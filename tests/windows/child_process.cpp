@@ -73,8 +73,20 @@ ProgramRun RunProgram(const std::string& program,
   startup.hStdError = error.Handle();
   std::string command_line = "\"" + program + "\" " + arguments;
   PROCESS_INFORMATION process{};
-  if (CreateProcessA(program.c_str(), command_line.data(), nullptr, nullptr,
-                     TRUE, 0, nullptr, nullptr, &startup, &process) == FALSE) {
+  // Wine now and then refuses to start a process (ERROR_INTERNAL_ERROR, seen
+  // in one run of the whole suite). The program under test has not run at
+  // that point, so trying again hides nothing about it.
+  constexpr int kStartAttempts = 5;
+  bool started = false;
+  for (int attempt = 1; attempt <= kStartAttempts && !started; ++attempt) {
+    started =
+        CreateProcessA(program.c_str(), command_line.data(), nullptr, nullptr,
+                       TRUE, 0, nullptr, nullptr, &startup, &process) != FALSE;
+    if (!started && attempt < kStartAttempts) {
+      Sleep(100);
+    }
+  }
+  if (!started) {
     ADD_FAILURE() << "Cannot start " << program << ", error " << GetLastError();
     return {};
   }
