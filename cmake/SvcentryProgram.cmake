@@ -10,7 +10,9 @@ function(svcentry_add_program name)
   if(WIN32)
     target_sources(${name} PRIVATE ${PROJECT_SOURCE_DIR}/platform/windows_platform.cpp)
     # Self-contained: no MinGW runtime DLL has to travel with the program.
-    target_link_options(${name} PRIVATE -static)
+    # Stripped, and with no time stamp in its header nor a path of this
+    # machine inside, so that every build of a commit gives the same bytes.
+    target_link_options(${name} PRIVATE -static -s -Wl,--no-insert-timestamp)
     set(SVCENTRY_PROGRAM ${name})
     set(SVCENTRY_MANIFEST ${PROJECT_SOURCE_DIR}/windows/svcentry.exe.manifest)
     set(resources ${CMAKE_CURRENT_BINARY_DIR}/${name}.rc)
