@@ -7,9 +7,13 @@ project_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 native_packages=(cmake ninja-build g++ googletest libbenchmark-dev)
 # The sanitizer and fuzzing builds use clang and its runtime libraries.
 checking_packages=(clang libclang-rt-14-dev)
-# What the Windows lane needs on top: the cross compiler, and Wine to run
-# what it builds.
-windows_packages=(g++-mingw-w64-x86-64-posix wine64)
+# What the Windows lane needs on top: the cross compiler, Wine to run what it
+# builds, and what the release and the installer tests use: wixl and
+# msitools for the MSI, NSIS, zip and git.
+windows_packages=(g++-mingw-w64-x86-64-posix wine64 wixl msitools nsis zip git)
+# What the release needs: the cross build, the MSI, the zip, and the date of
+# the last commit.
+release_packages=(cmake ninja-build g++-mingw-w64-x86-64-posix wixl zip git)
 
 # install_missing PACKAGE...: apt-get installs those not installed yet.
 install_missing() {
