@@ -53,7 +53,9 @@ class WindowsPlatform final : public Platform {
                  std::uint32_t* bytes_written) override {
     // An offset of 0xFFFFFFFF:0xFFFFFFFF is the documented way to write at
     // the end of the file as one unit on a handle that keeps GENERIC_WRITE,
-    // which the stream needs to shorten the file.
+    // which the stream needs to shorten the file. Wine emulates it in two
+    // steps (it takes the size, then writes there), so under Wine another
+    // program's append at that very moment can collide with these bytes.
     OVERLAPPED at_end{};
     at_end.Offset = 0xFFFFFFFF;
     at_end.OffsetHigh = 0xFFFFFFFF;

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 namespace svcentry {
 
 namespace {
@@ -55,6 +57,64 @@ class CaptureFile {
   HANDLE handle_ = INVALID_HANDLE_VALUE;
 };
 
+// The user RunProgram plays: in each window the process shows, presses the
+// enabled OK button, or else the enabled Cancel button (all that an aborted
+// installer leaves), once, and notes the text of each message box.
+struct User {
+  DWORD process_id = 0;
+  std::set<HWND> answered;
+  std::vector<std::string>* message_boxes = nullptr;
+};
+
+bool ButtonEnabled(HWND window, int id) {
+  const HWND button = GetDlgItem(window, id);
+  return button != nullptr && IsWindowEnabled(button) != FALSE;
+}
+
+BOOL CALLBACK Answer(HWND window, LPARAM context) {
+  auto& user =
+      *reinterpret_cast<User*>(context);  // NOLINT(performance-no-int-to-ptr)
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  if (owner != user.process_id || IsWindowVisible(window) == FALSE) {
+    return TRUE;
+  }
+  const int button = ButtonEnabled(window, IDOK)       ? IDOK
+                     : ButtonEnabled(window, IDCANCEL) ? IDCANCEL
+                                                       : 0;
+  if (button == 0 || !user.answered.insert(window).second) {
+    return TRUE;
+  }
+  // A message box shows its text in the control with the id 0xFFFF.
+  constexpr int kMessageBoxText = 0xFFFF;
+  char text[1024];
+  if (GetDlgItemTextA(window, kMessageBoxText, text, sizeof text) > 0) {
+    user.message_boxes->emplace_back(text);
+  }
+  PostMessageA(window, WM_COMMAND, static_cast<WPARAM>(button), 0);
+  return TRUE;
+}
+
+// Waits for the process to end, answering its windows meanwhile. False when
+// it did not end in time; it is then stopped.
+bool WaitAnswering(const PROCESS_INFORMATION& process,
+                   std::vector<std::string>* message_boxes) {
+  constexpr DWORD kPollMilliseconds = 50;
+  constexpr DWORD kLimitMilliseconds = 60'000;
+  User user{process.dwProcessId, {}, message_boxes};
+  for (DWORD waited = 0; waited < kLimitMilliseconds;
+       waited += kPollMilliseconds) {
+    if (WaitForSingleObject(process.hProcess, kPollMilliseconds) !=
+        WAIT_TIMEOUT) {
+      return true;
+    }
+    EnumWindows(Answer, reinterpret_cast<LPARAM>(&user));
+  }
+  TerminateProcess(process.hProcess, 1);
+  WaitForSingleObject(process.hProcess, INFINITE);
+  return false;
+}
+
 }  // namespace
 
 ProgramRun RunProgram(const std::string& program,
@@ -90,12 +150,18 @@ ProgramRun RunProgram(const std::string& program,
     ADD_FAILURE() << "Cannot start " << program << ", error " << GetLastError();
     return {};
   }
-  WaitForSingleObject(process.hProcess, INFINITE);
+  ProgramRun run;
+  if (!WaitAnswering(process, &run.message_boxes)) {
+    ADD_FAILURE() << program << " " << arguments << " did not end in time";
+  }
   DWORD exit_code = 0;
   GetExitCodeProcess(process.hProcess, &exit_code);
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
-  return {exit_code, output.Contents(), error.Contents()};
+  run.exit_code = exit_code;
+  run.standard_output = output.Contents();
+  run.standard_error = error.Contents();
+  return run;
 }
 
 }  // namespace svcentry

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace svcentry {
 
@@ -11,12 +12,16 @@ struct ProgramRun {
   std::uint32_t exit_code = 0xFFFFFFFF;
   std::string standard_output;
   std::string standard_error;
+  /// The texts of the message boxes it showed, each answered with OK.
+  std::vector<std::string> message_boxes;
 };
 
 /// Runs `program` (a Windows path) with `arguments` after its name on the
 /// command line and waits for it to end. Its standard streams go to files,
-/// so its output arrives exactly as it wrote it. A program that cannot be
-/// started fails the current test.
+/// so its output arrives exactly as it wrote it. Meanwhile it plays a user
+/// who answers each window the program shows with OK, or Cancel where OK is
+/// disabled. A program that cannot be started, or does not end
+/// within a minute, fails the current test.
 ProgramRun RunProgram(const std::string& program,
                       const std::string& arguments = "");
 

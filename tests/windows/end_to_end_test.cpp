@@ -1,19 +1,14 @@
 // Runs the real svcentry.exe on the services file of the Wine prefix the
 // tests run in, and asks the system's own service lookup afterwards.
-#include <windows.h>
-
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <ostream>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "tests/windows/child_process.h"
+#include "tests/windows/services_file.h"
 
 #if !defined(SVCENTRY_PROGRAM) || !defined(SVCENTRY_SERVICE_LOOKUP)
 #error "SVCENTRY_PROGRAM and SVCENTRY_SERVICE_LOOKUP must name the programs"
@@ -22,12 +17,6 @@
 namespace svcentry {
 namespace {
 
-namespace fs = std::filesystem;
-
-// GetSystemDirectoryA answers C:\windows\system32 in a Wine prefix.
-const std::string kServicesPath =
-    "C:\\windows\\system32\\Drivers\\etc\\services";
-const std::string kEntryLine = "gds_db           3050/tcp\r\n";
 // The standard output is in text mode: the line feed arrives as CR LF.
 const std::string kAdded =
     "String 'gds_db           3050/tcp' was successfully added to file " +
@@ -40,107 +29,9 @@ std::string CantOpen(const std::string& purpose, int code) {
          ". Error \xB9" + std::to_string(code);
 }
 
-// What stands at the services path.
-struct Services {
-  enum class Kind { kFile, kMissing, kDirectory };
-  Kind kind = Kind::kMissing;
-  std::string bytes;
-
-  bool operator==(const Services&) const = default;
-};
-
-Services File(std::string bytes) {
-  return {Services::Kind::kFile, std::move(bytes)};
-}
-const Services kMissing{Services::Kind::kMissing, ""};
-const Services kDirectory{Services::Kind::kDirectory, ""};
-
-void PrintTo(const Services& services, std::ostream* out) {
-  switch (services.kind) {
-    case Services::Kind::kFile:
-      *out << "file " << ::testing::PrintToString(services.bytes);
-      break;
-    case Services::Kind::kMissing:
-      *out << "no file";
-      break;
-    case Services::Kind::kDirectory:
-      *out << "a directory";
-      break;
-  }
-}
-
-Services Observe() {
-  if (fs::is_directory(kServicesPath)) {
-    return kDirectory;
-  }
-  std::ifstream in(kServicesPath, std::ios::binary);
-  if (!in) {
-    return kMissing;
-  }
-  return File(
-      {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()});
-}
-
-void Establish(const Services& services) {
-  fs::remove_all(kServicesPath);
-  if (services.kind == Services::Kind::kFile) {
-    std::ofstream(kServicesPath, std::ios::binary) << services.bytes;
-  } else if (services.kind == Services::Kind::kDirectory) {
-    fs::create_directory(kServicesPath);
-  }
-}
-
-// Another program that has the services file open while the tool runs: one
-// that lets others only read it, or a writer that lets others do anything.
-enum class Holder { kNone, kReadersOnly, kSharingWriter };
-
 ProgramRun RunTool(Holder holder, const std::string& arguments) {
-  HANDLE held = INVALID_HANDLE_VALUE;
-  if (holder != Holder::kNone) {
-    const bool writer = holder == Holder::kSharingWriter;
-    held = CreateFileA(
-        kServicesPath.c_str(),
-        writer ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ,
-        writer ? FILE_SHARE_READ | FILE_SHARE_WRITE : FILE_SHARE_READ, nullptr,
-        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    EXPECT_NE(held, INVALID_HANDLE_VALUE) << "error " << GetLastError();
-  }
-  ProgramRun run = RunProgram(SVCENTRY_PROGRAM, arguments);
-  if (held != INVALID_HANDLE_VALUE) {
-    CloseHandle(held);
-  }
-  return run;
+  return RunHolding(holder, SVCENTRY_PROGRAM, arguments);
 }
-
-bool RunsUnderWine() {
-  const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-  return ntdll != nullptr &&
-         GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
-
-// What the services file was before a suite of tests rewrote it.
-Services original_services;
-
-// Every test rewrites the system's services file, so it runs only in a Wine
-// prefix, and the file is put back as it was afterwards.
-class ServicesFileTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    if (RunsUnderWine()) {
-      original_services = Observe();
-    }
-  }
-  static void TearDownTestSuite() {
-    if (RunsUnderWine()) {
-      Establish(original_services);
-    }
-  }
-  void SetUp() override {
-    ASSERT_TRUE(RunsUnderWine())
-        << "These tests rewrite the system's services file; they run only "
-           "under Wine, in a prefix of their own.";
-  }
-};
 
 struct Case {
   const char* name;
@@ -156,7 +47,6 @@ void PrintTo(const Case& test_case, std::ostream* out) {
   *out << test_case.name;
 }
 
-const std::string kEcho = "echo             7/tcp\r\n";
 const std::string kAnyArguments =
     "/? --help -v \"\" \"gds_db 1/udp\" "
     "C:\\windows\\system32\\Drivers\\etc\\hosts";

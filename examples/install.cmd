@@ -1,0 +1,7 @@
+@echo off
+rem Registers the gds_db service; svcentry.exe lies beside this file.
+"%~dp0svcentry.exe"
+if errorlevel 1 (
+  echo The gds_db service could not be registered. 1>&2
+  exit /b 1
+)

@@ -1,0 +1,103 @@
+#include "tests/windows/services_file.h"
+
+#include <windows.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <utility>
+
+namespace svcentry {
+
+namespace fs = std::filesystem;
+
+Services File(std::string bytes) {
+  return {Services::Kind::kFile, std::move(bytes)};
+}
+
+void PrintTo(const Services& services, std::ostream* out) {
+  switch (services.kind) {
+    case Services::Kind::kFile:
+      *out << "file " << ::testing::PrintToString(services.bytes);
+      break;
+    case Services::Kind::kMissing:
+      *out << "no file";
+      break;
+    case Services::Kind::kDirectory:
+      *out << "a directory";
+      break;
+  }
+}
+
+Services Observe() {
+  if (fs::is_directory(kServicesPath)) {
+    return kDirectory;
+  }
+  std::ifstream in(kServicesPath, std::ios::binary);
+  if (!in) {
+    return kMissing;
+  }
+  return File(
+      {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()});
+}
+
+void Establish(const Services& services) {
+  fs::remove_all(kServicesPath);
+  if (services.kind == Services::Kind::kFile) {
+    std::ofstream(kServicesPath, std::ios::binary) << services.bytes;
+  } else if (services.kind == Services::Kind::kDirectory) {
+    fs::create_directory(kServicesPath);
+  }
+}
+
+ProgramRun RunHolding(Holder holder, const std::string& program,
+                      const std::string& arguments) {
+  HANDLE held = INVALID_HANDLE_VALUE;
+  if (holder != Holder::kNone) {
+    const bool writer = holder == Holder::kSharingWriter;
+    held = CreateFileA(
+        kServicesPath.c_str(),
+        writer ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ,
+        writer ? FILE_SHARE_READ | FILE_SHARE_WRITE : FILE_SHARE_READ, nullptr,
+        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_NE(held, INVALID_HANDLE_VALUE) << "error " << GetLastError();
+  }
+  ProgramRun run = RunProgram(program, arguments);
+  if (held != INVALID_HANDLE_VALUE) {
+    CloseHandle(held);
+  }
+  return run;
+}
+
+namespace {
+
+bool RunsUnderWine() {
+  const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll != nullptr &&
+         GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+// What the services file was before a suite of tests rewrote it.
+Services original_services;
+
+}  // namespace
+
+void ServicesFileTest::SetUpTestSuite() {
+  if (RunsUnderWine()) {
+    original_services = Observe();
+  }
+}
+
+void ServicesFileTest::TearDownTestSuite() {
+  if (RunsUnderWine()) {
+    Establish(original_services);
+  }
+}
+
+void ServicesFileTest::SetUp() {
+  ASSERT_TRUE(RunsUnderWine())
+      << "These tests rewrite the system's services file; they run only "
+         "under Wine, in a prefix of their own.";
+}
+
+}  // namespace svcentry

@@ -1,0 +1,55 @@
+// The services file of the Wine prefix the Windows tests run in: what stands
+// there, putting it in place, and holding it open while a program runs.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <string>
+
+#include "tests/windows/child_process.h"
+
+namespace svcentry {
+
+// GetSystemDirectoryA answers C:\windows\system32 in a Wine prefix.
+inline const std::string kServicesPath =
+    "C:\\windows\\system32\\Drivers\\etc\\services";
+inline const std::string kEntryLine = "gds_db           3050/tcp\r\n";
+inline const std::string kEcho = "echo             7/tcp\r\n";
+
+// What stands at the services path.
+struct Services {
+  enum class Kind { kFile, kMissing, kDirectory };
+  Kind kind = Kind::kMissing;
+  std::string bytes;
+
+  bool operator==(const Services&) const = default;
+};
+
+Services File(std::string bytes);
+inline const Services kMissing{Services::Kind::kMissing, ""};
+inline const Services kDirectory{Services::Kind::kDirectory, ""};
+
+void PrintTo(const Services& services, std::ostream* out);
+
+Services Observe();
+void Establish(const Services& services);
+
+// Another program that has the services file open while a program runs: one
+// that lets others only read it, or a writer that lets others do anything.
+enum class Holder { kNone, kReadersOnly, kSharingWriter };
+
+/// Runs `program` while `holder` has the services file open.
+ProgramRun RunHolding(Holder holder, const std::string& program,
+                      const std::string& arguments = "");
+
+// Every test rewrites the system's services file, so it runs only in a Wine
+// prefix, and the file is put back as it was after the suite.
+class ServicesFileTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite();
+  static void TearDownTestSuite();
+  void SetUp() override;
+};
+
+}  // namespace svcentry
