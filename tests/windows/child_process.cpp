@@ -67,7 +67,7 @@ struct User {
 };
 
 bool ButtonEnabled(HWND window, int id) {
-  const HWND button = GetDlgItem(window, id);
+  HWND button = GetDlgItem(window, id);
   return button != nullptr && IsWindowEnabled(button) != FALSE;
 }
 
