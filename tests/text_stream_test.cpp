@@ -58,7 +58,19 @@ struct ReadCase {
   const char* name;
   std::string file;
   std::vector<std::string> chunks;
+  // Read with every block size up to the file's length as well, so that a
+  // block boundary falls in front of each of its bytes.
+  bool every_boundary = false;
 };
+
+std::vector<std::size_t> BlockSizesFor(const ReadCase& test) {
+  std::vector<std::size_t> sizes(kBlockSizes.begin(), kBlockSizes.end());
+  for (std::size_t size = 1; test.every_boundary && size <= test.file.size();
+       ++size) {
+    sizes.push_back(size);
+  }
+  return sizes;
+}
 
 TEST(TextStreamRead, TranslatesEveryBlockSize) {
   const std::string long_line(2500, 'x');
@@ -87,9 +99,14 @@ TEST(TextStreamRead, TranslatesEveryBlockSize) {
        long_line + "\r\nz\r\n",
        {std::string(999, 'x'), std::string(999, 'x'),
         std::string(502, 'x') + "\n", "z\n"}},
+      {"999 then LF",
+       "\n" + std::string(999, 'y') + "\n",
+       {"\n", std::string(999, 'y'), "\n"},
+       true},
       {"999 then CR LF",
-       std::string(999, 'y') + "\r\n",
-       {std::string(999, 'y'), "\n"}},
+       "\n" + std::string(999, 'y') + "\r\n",
+       {"\n", std::string(999, 'y'), "\n"},
+       true},
       {"998 then CR LF",
        std::string(998, 'y') + "\r\n",
        {std::string(998, 'y') + "\n"}},
@@ -98,7 +115,7 @@ TEST(TextStreamRead, TranslatesEveryBlockSize) {
        {std::string(998, 'y') + "\r", "\n"}},
   };
   for (const ReadCase& test : cases) {
-    for (const std::size_t block_size : kBlockSizes) {
+    for (const std::size_t block_size : BlockSizesFor(test)) {
       SCOPED_TRACE(std::string(test.name) + ", block size " +
                    std::to_string(block_size));
       FakePlatform platform;
