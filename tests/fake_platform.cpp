@@ -142,7 +142,11 @@ bool FakePlatform::FlushFileBuffers(FileHandle /*file*/) {
 
 bool FakePlatform::CloseHandle(FileHandle file) {
   const bool failing = Enter("CloseHandle");
-  handles_.erase(file);
+  // Like the real platforms, refuse a handle that is not open (closed
+  // already, say), so that a second close shows.
+  if (handles_.erase(file) == 0) {
+    return Fail(kErrorInvalidHandle);
+  }
   return !failing || Fail(active_fault_->error);
 }
 

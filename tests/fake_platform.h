@@ -16,6 +16,7 @@ namespace svcentry {
 // Windows error codes the tests plant; the fake reports whatever it is told.
 inline constexpr std::uint32_t kErrorFileNotFound = 2;
 inline constexpr std::uint32_t kErrorAccessDenied = 5;
+inline constexpr std::uint32_t kErrorInvalidHandle = 6;
 inline constexpr std::uint32_t kErrorSharingViolation = 32;
 inline constexpr std::uint32_t kErrorDiskFull = 112;
 

@@ -283,10 +283,13 @@ TEST(TextStreamAppend, FailedTransferLeavesNoTornText) {
     bool foreign_append;
     bool closes;
     std::string after;
+    std::size_t block_size = TextStream::kBlockSize;
+    bool writes = true;
   };
   // The transfer's calls after the four of the open: SetFilePointerEx to the
   // end (5), WriteFile (6), then a second WriteFile (7) or the undo: it keeps
-  // the code (7) and moves back from the end (8).
+  // the code (7) and moves back from the end (8). In blocks of four the
+  // second transfer moves (7) and writes (8).
   const std::vector<Case> cases = {
       {"refused at once",
        {.call = 6, .error = kErrorDiskFull},
@@ -313,6 +316,13 @@ TEST(TextStreamAppend, FailedTransferLeavesNoTornText) {
        true,
        false,
        "a\r\nlongforeign\r\n"},
+      {"refused in the second of three blocks",
+       {.call = 8, .error = kErrorDiskFull, .transferred = 2},
+       false,
+       false,
+       "a\r\nlong",
+       4,
+       false},
   };
   for (const Case& test : cases) {
     SCOPED_TRACE(test.name);
@@ -323,10 +333,15 @@ TEST(TextStreamAppend, FailedTransferLeavesNoTornText) {
       platform.foreign_append_call = 8;
       platform.foreign_append = "foreign\r\n";
     }
-    TextStream stream(platform);
-    ASSERT_TRUE(stream.OpenForAppending(kPath));
-    EXPECT_TRUE(stream.WriteText("long line\n"));
-    EXPECT_EQ(stream.Close(), test.closes);
+    {
+      TextStream stream(platform, test.block_size);
+      ASSERT_TRUE(stream.OpenForAppending(kPath));
+      EXPECT_EQ(stream.WriteText("long line\n"), test.writes);
+      EXPECT_EQ(stream.Close(), test.closes);
+    }
+    // Checked after the stream's end, where closing the handle again would
+    // replace the code.
+    EXPECT_EQ(platform.GetLastError(), test.fault.error);
     EXPECT_EQ(platform.files[kPath], test.after);
     EXPECT_EQ(platform.OpenHandles(), 0U);
   }
