@@ -6,6 +6,7 @@
 namespace svcentry {
 
 const std::uint32_t kErrorNegativeSeek = 131;
+const std::uint32_t kErrorHandleEof = 38;
 
 bool FakePlatform::Enter(const char* name) {
   calls.emplace_back(name);

@@ -255,11 +255,14 @@ TEST(TextStreamAppend, OpenFailuresCloseTheFile) {
     const char* name;
     std::string file;
     std::size_t call;
+    // The read succeeds with nothing: the file was shortened meanwhile.
+    bool reads_nothing = false;
   };
   const std::vector<Case> cases = {
       {"create refused", "a\r\n", 1},
       {"positioning at the last byte refused", "a\r\n", 2},
       {"last byte unreadable", "a\x1a", 3},
+      {"last byte gone", "a\r\n", 3, true},
       {"positioning at the start refused", "a\r\n", 4},
       {"shortening refused", "a\x1a", 5},
   };
@@ -267,10 +270,17 @@ TEST(TextStreamAppend, OpenFailuresCloseTheFile) {
     SCOPED_TRACE(test.name);
     FakePlatform platform;
     platform.files[kPath] = test.file;
-    platform.fault = {.call = test.call, .error = kErrorAccessDenied};
-    TextStream stream(platform);
-    EXPECT_FALSE(stream.OpenForAppending(kPath));
-    EXPECT_EQ(platform.GetLastError(), kErrorAccessDenied);
+    platform.fault = {.call = test.call,
+                      .error = test.reads_nothing ? 0U : kErrorAccessDenied,
+                      .short_success = test.reads_nothing};
+    {
+      TextStream stream(platform);
+      EXPECT_FALSE(stream.OpenForAppending(kPath));
+    }
+    // Checked after the stream's end, where closing the handle again would
+    // replace the code.
+    EXPECT_EQ(platform.GetLastError(),
+              test.reads_nothing ? kErrorHandleEof : kErrorAccessDenied);
     EXPECT_EQ(platform.OpenHandles(), 0U);
     EXPECT_EQ(platform.files[kPath], test.file);
   }
