@@ -148,7 +148,8 @@ bool FakePlatform::CloseHandle(FileHandle file) {
   if (handles_.erase(file) == 0) {
     return Fail(kErrorInvalidHandle);
   }
-  return !failing || Fail(active_fault_->error);
+  return (!failing || Fail(active_fault_->error)) &&
+         (close_error == 0 || Fail(close_error));
 }
 
 bool FakePlatform::WriteStandardOutput(const char* text, std::size_t size) {

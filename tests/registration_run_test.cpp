@@ -115,6 +115,7 @@ TEST(RegistrationRun, ReportsEachFailedStep) {
     FakePlatform::Fault fault;
     std::string output;
     std::string after;
+    std::uint32_t close_error = 0;
   };
   const std::string path = kPath;
   // The calls of a run that appends: GetSystemDirectoryA (1); CreateFileA,
@@ -138,6 +139,12 @@ TEST(RegistrationRun, ReportsEachFailedStep) {
        {.call = 3, .error = 23},
        Failure("Can't read file " + path + ".", 23),
        "a\r\n"},
+      {"read, and the close after it",
+       "a\r\n",
+       {.call = 3, .error = 23},
+       Failure("Can't read file " + path + ".", 23),
+       "a\r\n",
+       1117},
       {"append open",
        "a\r\n",
        {.call = 6, .error = kErrorSharingViolation},
@@ -169,6 +176,7 @@ TEST(RegistrationRun, ReportsEachFailedStep) {
     FakePlatform platform;
     platform.files[kPath] = test.file;
     platform.fault = test.fault;
+    platform.close_error = test.close_error;
     EXPECT_EQ(RunChecked(platform), 1);
     EXPECT_EQ(platform.standard_output, test.output);
     EXPECT_EQ(platform.files[kPath], test.after);
