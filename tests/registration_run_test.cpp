@@ -14,10 +14,18 @@ namespace {
 constexpr const char* kPath = FakePlatform::kServicesPath;
 const std::string kEntry = kServicesEntry;
 const std::string kEntryLine = kEntry + "\r\n";
-const std::string kAdded =
-    "String '" + kEntry + "' was successfully added to file " + kPath + "\n";
-const std::string kExists =
-    "String '" + kEntry + "' in file " + kPath + " already exists\n";
+
+std::string Added(const std::string& path) {
+  return "String '" + kEntry + "' was successfully added to file " + path +
+         "\n";
+}
+
+std::string Exists(const std::string& path) {
+  return "String '" + kEntry + "' in file " + path + " already exists\n";
+}
+
+const std::string kAdded = Added(kPath);
+const std::string kExists = Exists(kPath);
 
 std::string Failure(const std::string& what, int code) {
   return what + " Error \xB9" + std::to_string(code);
@@ -230,11 +238,14 @@ TEST(RegistrationRun, ReadOnlyFileStillAnswersForAPresentEntry) {
 
 TEST(RegistrationRun, PathMustFitThePathBuffer) {
   // 259 characters of path at the most: 238 of directory and 21 of suffix.
+  // The longest path's messages are printed whole.
   struct Case {
     std::size_t directory_length;
     bool fits;
+    std::string file = kEntryLine;
   };
   for (const Case& test : std::vector<Case>{{238, true},
+                                            {238, true, "a\r\n"},
                                             {239, false},
                                             {259, false},
                                             {260, false},
@@ -244,12 +255,12 @@ TEST(RegistrationRun, PathMustFitThePathBuffer) {
     platform.system_directory = std::string(test.directory_length, 'd');
     const std::string path =
         platform.system_directory + "\\Drivers\\etc\\services";
-    platform.files[path] = kEntryLine;
+    platform.files[path] = test.file;
     const int exit_code = RunChecked(platform);
     if (test.fits) {
       EXPECT_EQ(exit_code, 0);
-      EXPECT_EQ(platform.standard_output, "String '" + kEntry + "' in file " +
-                                              path + " already exists\n");
+      EXPECT_EQ(platform.standard_output,
+                test.file == kEntryLine ? Exists(path) : Added(path));
     } else {
       EXPECT_EQ(exit_code, 1);
       EXPECT_EQ(platform.standard_output,
