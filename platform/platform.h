@@ -24,6 +24,11 @@ enum class SeekOrigin { kBegin, kEnd };
 // ERROR_NEGATIVE_SEEK, POSIX lseek reports EINVAL.
 extern const std::uint32_t kErrorNegativeSeek;
 
+// The code for a read that found the end of the file where a byte was
+// expected: Windows ERROR_HANDLE_EOF, POSIX ENODATA. A read that merely
+// delivers nothing sets no code of its own.
+extern const std::uint32_t kErrorHandleEof;
+
 class Platform {
  public:
   Platform() = default;

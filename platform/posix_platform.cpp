@@ -24,6 +24,7 @@ static_assert(sizeof(off_t) == sizeof(std::int64_t));
 namespace svcentry {
 
 const std::uint32_t kErrorNegativeSeek = EINVAL;
+const std::uint32_t kErrorHandleEof = ENODATA;
 
 namespace {
 

@@ -68,7 +68,13 @@ TextStream::LastByte TextStream::ReadLastByte(std::int64_t* position,
   // A last byte that cannot be read may be a Ctrl-Z, which would hide all
   // text appended behind it from every reader: better not to append at all.
   std::uint32_t got = 0;
-  if (!platform_.ReadFile(file_, byte, 1, &got) || got != 1) {
+  if (!platform_.ReadFile(file_, byte, 1, &got)) {
+    return LastByte::kFailed;
+  }
+  if (got != 1) {
+    // The file was shortened since the move; the read, though it succeeded,
+    // left no code that would tell the caller why.
+    platform_.SetLastError(kErrorHandleEof);
     return LastByte::kFailed;
   }
   return LastByte::kRead;

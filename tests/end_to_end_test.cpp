@@ -15,19 +15,23 @@ namespace fs = std::filesystem;
 using EndToEnd = SandboxTest;
 
 TEST_F(EndToEnd, AddsTheEntryThenFindsIt) {
-  WriteFile(kServices, "echo 7/tcp\r\n");
-  const Outcome first = RunProgram();
-  EXPECT_EQ(first.exit_code, 0);
-  EXPECT_EQ(first.standard_output, kAddedMessage);
-  EXPECT_EQ(first.standard_error, "");
-  EXPECT_EQ(ReadFile(kServices), "echo 7/tcp\r\n" + kEntryLine);
+  // An empty file has no last byte to look at when opened for appending.
+  for (const std::string before : {"echo 7/tcp\r\n", ""}) {
+    SCOPED_TRACE(before);
+    WriteFile(kServices, before);
+    const Outcome first = RunProgram();
+    EXPECT_EQ(first.exit_code, 0);
+    EXPECT_EQ(first.standard_output, kAddedMessage);
+    EXPECT_EQ(first.standard_error, "");
+    EXPECT_EQ(ReadFile(kServices), before + kEntryLine);
 
-  const Outcome second =
-      RunProgram({.arguments = {"--add", "gds_db 1/udp", "/?"}});
-  EXPECT_EQ(second.exit_code, 0);
-  EXPECT_EQ(second.standard_output, kExistsMessage);
-  EXPECT_EQ(second.standard_error, "");
-  EXPECT_EQ(ReadFile(kServices), "echo 7/tcp\r\n" + kEntryLine);
+    const Outcome second =
+        RunProgram({.arguments = {"--add", "gds_db 1/udp", "/?"}});
+    EXPECT_EQ(second.exit_code, 0);
+    EXPECT_EQ(second.standard_output, kExistsMessage);
+    EXPECT_EQ(second.standard_error, "");
+    EXPECT_EQ(ReadFile(kServices), before + kEntryLine);
+  }
 }
 
 TEST_F(EndToEnd, MissingFileIsReportedNotCreated) {

@@ -6,6 +6,7 @@
 namespace svcentry {
 
 const std::uint32_t kErrorNegativeSeek = 131;
+const std::uint32_t kErrorHandleEof = 38;
 
 bool FakePlatform::Enter(const char* name) {
   calls.emplace_back(name);
@@ -142,8 +143,13 @@ bool FakePlatform::FlushFileBuffers(FileHandle /*file*/) {
 
 bool FakePlatform::CloseHandle(FileHandle file) {
   const bool failing = Enter("CloseHandle");
-  handles_.erase(file);
-  return !failing || Fail(active_fault_->error);
+  // Like the real platforms, refuse a handle that is not open (closed
+  // already, say), so that a second close shows.
+  if (handles_.erase(file) == 0) {
+    return Fail(kErrorInvalidHandle);
+  }
+  return (!failing || Fail(active_fault_->error)) &&
+         (close_error == 0 || Fail(close_error));
 }
 
 bool FakePlatform::WriteStandardOutput(const char* text, std::size_t size) {

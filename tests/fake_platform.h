@@ -16,6 +16,7 @@ namespace svcentry {
 // Windows error codes the tests plant; the fake reports whatever it is told.
 inline constexpr std::uint32_t kErrorFileNotFound = 2;
 inline constexpr std::uint32_t kErrorAccessDenied = 5;
+inline constexpr std::uint32_t kErrorInvalidHandle = 6;
 inline constexpr std::uint32_t kErrorSharingViolation = 32;
 inline constexpr std::uint32_t kErrorDiskFull = 112;
 
@@ -43,6 +44,9 @@ class FakePlatform final : public Platform {
   Fault fault;
   /// A later call to fail too, for faults while recovering from the first.
   Fault second_fault;
+  /// When not 0, every close fails with this code (the handle is gone all
+  /// the same), as when the file system reports a late write error there.
+  std::uint32_t close_error = 0;
   /// Before call number `foreign_append_call`, another program appends
   /// `foreign_append` to the services file.
   std::size_t foreign_append_call = 0;

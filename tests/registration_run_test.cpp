@@ -14,10 +14,18 @@ namespace {
 constexpr const char* kPath = FakePlatform::kServicesPath;
 const std::string kEntry = kServicesEntry;
 const std::string kEntryLine = kEntry + "\r\n";
-const std::string kAdded =
-    "String '" + kEntry + "' was successfully added to file " + kPath + "\n";
-const std::string kExists =
-    "String '" + kEntry + "' in file " + kPath + " already exists\n";
+
+std::string Added(const std::string& path) {
+  return "String '" + kEntry + "' was successfully added to file " + path +
+         "\n";
+}
+
+std::string Exists(const std::string& path) {
+  return "String '" + kEntry + "' in file " + path + " already exists\n";
+}
+
+const std::string kAdded = Added(kPath);
+const std::string kExists = Exists(kPath);
 
 std::string Failure(const std::string& what, int code) {
   return what + " Error \xB9" + std::to_string(code);
@@ -115,6 +123,7 @@ TEST(RegistrationRun, ReportsEachFailedStep) {
     FakePlatform::Fault fault;
     std::string output;
     std::string after;
+    std::uint32_t close_error = 0;
   };
   const std::string path = kPath;
   // The calls of a run that appends: GetSystemDirectoryA (1); CreateFileA,
@@ -138,6 +147,12 @@ TEST(RegistrationRun, ReportsEachFailedStep) {
        {.call = 3, .error = 23},
        Failure("Can't read file " + path + ".", 23),
        "a\r\n"},
+      {"read, and the close after it",
+       "a\r\n",
+       {.call = 3, .error = 23},
+       Failure("Can't read file " + path + ".", 23),
+       "a\r\n",
+       1117},
       {"append open",
        "a\r\n",
        {.call = 6, .error = kErrorSharingViolation},
@@ -169,6 +184,7 @@ TEST(RegistrationRun, ReportsEachFailedStep) {
     FakePlatform platform;
     platform.files[kPath] = test.file;
     platform.fault = test.fault;
+    platform.close_error = test.close_error;
     EXPECT_EQ(RunChecked(platform), 1);
     EXPECT_EQ(platform.standard_output, test.output);
     EXPECT_EQ(platform.files[kPath], test.after);
@@ -222,11 +238,14 @@ TEST(RegistrationRun, ReadOnlyFileStillAnswersForAPresentEntry) {
 
 TEST(RegistrationRun, PathMustFitThePathBuffer) {
   // 259 characters of path at the most: 238 of directory and 21 of suffix.
+  // The longest path's messages are printed whole.
   struct Case {
     std::size_t directory_length;
     bool fits;
+    std::string file = kEntryLine;
   };
   for (const Case& test : std::vector<Case>{{238, true},
+                                            {238, true, "a\r\n"},
                                             {239, false},
                                             {259, false},
                                             {260, false},
@@ -236,12 +255,12 @@ TEST(RegistrationRun, PathMustFitThePathBuffer) {
     platform.system_directory = std::string(test.directory_length, 'd');
     const std::string path =
         platform.system_directory + "\\Drivers\\etc\\services";
-    platform.files[path] = kEntryLine;
+    platform.files[path] = test.file;
     const int exit_code = RunChecked(platform);
     if (test.fits) {
       EXPECT_EQ(exit_code, 0);
-      EXPECT_EQ(platform.standard_output, "String '" + kEntry + "' in file " +
-                                              path + " already exists\n");
+      EXPECT_EQ(platform.standard_output,
+                test.file == kEntryLine ? Exists(path) : Added(path));
     } else {
       EXPECT_EQ(exit_code, 1);
       EXPECT_EQ(platform.standard_output,

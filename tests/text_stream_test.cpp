@@ -58,7 +58,19 @@ struct ReadCase {
   const char* name;
   std::string file;
   std::vector<std::string> chunks;
+  // Read with every block size up to the file's length as well, so that a
+  // block boundary falls in front of each of its bytes.
+  bool every_boundary = false;
 };
+
+std::vector<std::size_t> BlockSizesFor(const ReadCase& test) {
+  std::vector<std::size_t> sizes(kBlockSizes.begin(), kBlockSizes.end());
+  for (std::size_t size = 1; test.every_boundary && size <= test.file.size();
+       ++size) {
+    sizes.push_back(size);
+  }
+  return sizes;
+}
 
 TEST(TextStreamRead, TranslatesEveryBlockSize) {
   const std::string long_line(2500, 'x');
@@ -87,9 +99,14 @@ TEST(TextStreamRead, TranslatesEveryBlockSize) {
        long_line + "\r\nz\r\n",
        {std::string(999, 'x'), std::string(999, 'x'),
         std::string(502, 'x') + "\n", "z\n"}},
+      {"999 then LF",
+       "\n" + std::string(999, 'y') + "\n",
+       {"\n", std::string(999, 'y'), "\n"},
+       true},
       {"999 then CR LF",
-       std::string(999, 'y') + "\r\n",
-       {std::string(999, 'y'), "\n"}},
+       "\n" + std::string(999, 'y') + "\r\n",
+       {"\n", std::string(999, 'y'), "\n"},
+       true},
       {"998 then CR LF",
        std::string(998, 'y') + "\r\n",
        {std::string(998, 'y') + "\n"}},
@@ -98,7 +115,7 @@ TEST(TextStreamRead, TranslatesEveryBlockSize) {
        {std::string(998, 'y') + "\r", "\n"}},
   };
   for (const ReadCase& test : cases) {
-    for (const std::size_t block_size : kBlockSizes) {
+    for (const std::size_t block_size : BlockSizesFor(test)) {
       SCOPED_TRACE(std::string(test.name) + ", block size " +
                    std::to_string(block_size));
       FakePlatform platform;
@@ -238,11 +255,14 @@ TEST(TextStreamAppend, OpenFailuresCloseTheFile) {
     const char* name;
     std::string file;
     std::size_t call;
+    // The read succeeds with nothing: the file was shortened meanwhile.
+    bool reads_nothing = false;
   };
   const std::vector<Case> cases = {
       {"create refused", "a\r\n", 1},
       {"positioning at the last byte refused", "a\r\n", 2},
       {"last byte unreadable", "a\x1a", 3},
+      {"last byte gone", "a\r\n", 3, true},
       {"positioning at the start refused", "a\r\n", 4},
       {"shortening refused", "a\x1a", 5},
   };
@@ -250,10 +270,17 @@ TEST(TextStreamAppend, OpenFailuresCloseTheFile) {
     SCOPED_TRACE(test.name);
     FakePlatform platform;
     platform.files[kPath] = test.file;
-    platform.fault = {.call = test.call, .error = kErrorAccessDenied};
-    TextStream stream(platform);
-    EXPECT_FALSE(stream.OpenForAppending(kPath));
-    EXPECT_EQ(platform.GetLastError(), kErrorAccessDenied);
+    platform.fault = {.call = test.call,
+                      .error = test.reads_nothing ? 0U : kErrorAccessDenied,
+                      .short_success = test.reads_nothing};
+    {
+      TextStream stream(platform);
+      EXPECT_FALSE(stream.OpenForAppending(kPath));
+    }
+    // Checked after the stream's end, where closing the handle again would
+    // replace the code.
+    EXPECT_EQ(platform.GetLastError(),
+              test.reads_nothing ? kErrorHandleEof : kErrorAccessDenied);
     EXPECT_EQ(platform.OpenHandles(), 0U);
     EXPECT_EQ(platform.files[kPath], test.file);
   }
@@ -266,10 +293,13 @@ TEST(TextStreamAppend, FailedTransferLeavesNoTornText) {
     bool foreign_append;
     bool closes;
     std::string after;
+    std::size_t block_size = TextStream::kBlockSize;
+    bool writes = true;
   };
   // The transfer's calls after the four of the open: SetFilePointerEx to the
   // end (5), WriteFile (6), then a second WriteFile (7) or the undo: it keeps
-  // the code (7) and moves back from the end (8).
+  // the code (7) and moves back from the end (8). In blocks of four the
+  // second transfer moves (7) and writes (8).
   const std::vector<Case> cases = {
       {"refused at once",
        {.call = 6, .error = kErrorDiskFull},
@@ -296,6 +326,13 @@ TEST(TextStreamAppend, FailedTransferLeavesNoTornText) {
        true,
        false,
        "a\r\nlongforeign\r\n"},
+      {"refused in the second of three blocks",
+       {.call = 8, .error = kErrorDiskFull, .transferred = 2},
+       false,
+       false,
+       "a\r\nlong",
+       4,
+       false},
   };
   for (const Case& test : cases) {
     SCOPED_TRACE(test.name);
@@ -306,10 +343,15 @@ TEST(TextStreamAppend, FailedTransferLeavesNoTornText) {
       platform.foreign_append_call = 8;
       platform.foreign_append = "foreign\r\n";
     }
-    TextStream stream(platform);
-    ASSERT_TRUE(stream.OpenForAppending(kPath));
-    EXPECT_TRUE(stream.WriteText("long line\n"));
-    EXPECT_EQ(stream.Close(), test.closes);
+    {
+      TextStream stream(platform, test.block_size);
+      ASSERT_TRUE(stream.OpenForAppending(kPath));
+      EXPECT_EQ(stream.WriteText("long line\n"), test.writes);
+      EXPECT_EQ(stream.Close(), test.closes);
+    }
+    // Checked after the stream's end, where closing the handle again would
+    // replace the code.
+    EXPECT_EQ(platform.GetLastError(), test.fault.error);
     EXPECT_EQ(platform.files[kPath], test.after);
     EXPECT_EQ(platform.OpenHandles(), 0U);
   }
