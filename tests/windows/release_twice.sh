@@ -1,24 +1,33 @@
 #!/usr/bin/env bash
-# Builds the release twice, in two fresh directories of different paths and
-# at different times, and fails unless both give the same svcentry.exe and
-# zip, byte for byte, and the program is the very one the tests ran and the
-# one inside the MSI.
+# Builds the release twice, from two copies of the sources in directories of
+# different paths, at different times, under different time zones, locales
+# and umasks, and fails unless both give the same svcentry.exe and zip, byte
+# for byte, and the program is the very one the tests ran and the one inside
+# the MSI.
 #
-#   release_twice.sh RELEASE_SCRIPT WORK_DIRECTORY TESTED_PROGRAM
+#   release_twice.sh PROJECT_ROOT WORK_DIRECTORY TESTED_PROGRAM
 set -euo pipefail
-release=$1
+root=$1
 work=$2
 tested=$3
 
 rm -rf "$work"
-"$release" "$work/first" >/dev/null
+"$root/scripts/release" "$work/first" >/dev/null
+
+# The second copy holds what the first one does, less its builds and its
+# history; the commit's time comes along in SOURCE_DATE_EPOCH.
+copy=$work/another/checkout
+mkdir -p "$copy"
+tar -C "$root" --exclude=./build --exclude=./.git -cf - . | tar -C "$copy" -xf -
+epoch=$(git -C "$root" log -1 --format=%ct)
 sleep 1
-"$release" "$work/the-second-build-elsewhere" >/dev/null
+(umask 077 && SOURCE_DATE_EPOCH=$epoch TZ=CHAST-12:45 LC_ALL=C.UTF-8 \
+  "$copy/scripts/release" "$work/second") >/dev/null
 
 cd "$work/first"
 status=0
 for name in svcentry.exe svcentry-*-windows-x86_64.zip; do
-  if ! cmp "$name" "../the-second-build-elsewhere/$name"; then
+  if ! cmp "$name" "../second/$name"; then
     echo "$name differs between two builds" >&2
     status=1
   fi
