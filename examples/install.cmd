@@ -2,6 +2,6 @@
 rem Registers the gds_db service; svcentry.exe lies beside this file.
 "%~dp0svcentry.exe"
 if errorlevel 1 (
-  echo The gds_db service could not be registered. 1>&2
+  >&2 echo The gds_db service could not be registered.
   exit /b 1
 )

@@ -1,7 +1,6 @@
 ; An installer that bundles svcentry.exe and registers the gds_db service
 ; while installing. Build it with makensis in the directory that holds
 ; svcentry.exe. It stops, and says why, when svcentry.exe reports a failure.
-Unicode true
 Target amd64-unicode
 !include LogicLib.nsh
 
@@ -23,10 +22,11 @@ Section
   ${If} ${Errors}
     StrCpy $0 "none, it did not start"
   ${EndIf}
+  ; Leaves the temporary directory, so that it can be removed at the end,
+  ; whatever follows.
+  SetOutPath "$TEMP"
   ${If} $0 != 0
     MessageBox MB_ICONSTOP|MB_OK "The gds_db service could not be registered (svcentry.exe exit code: $0)." /SD IDOK
     Abort
   ${EndIf}
-  ; Leaves the temporary directory, so that it can be removed.
-  SetOutPath "$TEMP"
 SectionEnd

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <set>
+#include <map>
 
 namespace svcentry {
 
@@ -59,10 +59,12 @@ class CaptureFile {
 
 // The user RunProgram plays: in each window the process shows, presses the
 // enabled OK button, or else the enabled Cancel button (all that an aborted
-// installer leaves), once, and notes the text of each message box.
+// installer leaves), and notes the text of each message box. A press can
+// reach a window that has just disabled its buttons again, so a window that
+// is still there is pressed again a second later.
 struct User {
   DWORD process_id = 0;
-  std::set<HWND> answered;
+  std::map<HWND, DWORD> pressed_at;
   std::vector<std::string>* message_boxes = nullptr;
 };
 
@@ -82,13 +84,20 @@ BOOL CALLBACK Answer(HWND window, LPARAM context) {
   const int button = ButtonEnabled(window, IDOK)       ? IDOK
                      : ButtonEnabled(window, IDCANCEL) ? IDCANCEL
                                                        : 0;
-  if (button == 0 || !user.answered.insert(window).second) {
+  constexpr DWORD kPressAgainMilliseconds = 1000;
+  const DWORD now = GetTickCount();
+  const auto pressed = user.pressed_at.find(window);
+  const bool first = pressed == user.pressed_at.end();
+  if (button == 0 ||
+      (!first && now - pressed->second < kPressAgainMilliseconds)) {
     return TRUE;
   }
+  user.pressed_at[window] = now;
   // A message box shows its text in the control with the id 0xFFFF.
   constexpr int kMessageBoxText = 0xFFFF;
   char text[1024];
-  if (GetDlgItemTextA(window, kMessageBoxText, text, sizeof text) > 0) {
+  if (first &&
+      GetDlgItemTextA(window, kMessageBoxText, text, sizeof text) > 0) {
     user.message_boxes->emplace_back(text);
   }
   PostMessageA(window, WM_COMMAND, static_cast<WPARAM>(button), 0);
@@ -110,7 +119,9 @@ bool WaitAnswering(const PROCESS_INFORMATION& process,
     }
     EnumWindows(Answer, reinterpret_cast<LPARAM>(&user));
   }
-  TerminateProcess(process.hProcess, 1);
+  // An exit code no program under test gives.
+  constexpr UINT kStopped = 0xDEAD;
+  TerminateProcess(process.hProcess, kStopped);
   WaitForSingleObject(process.hProcess, INFINITE);
   return false;
 }

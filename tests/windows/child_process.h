@@ -12,7 +12,7 @@ struct ProgramRun {
   std::uint32_t exit_code = 0xFFFFFFFF;
   std::string standard_output;
   std::string standard_error;
-  /// The texts of the message boxes it showed, each answered with OK.
+  /// The texts of the message boxes it showed.
   std::vector<std::string> message_boxes;
 };
 

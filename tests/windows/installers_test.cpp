@@ -39,9 +39,11 @@ struct Installer {
   std::string uninstall;
   // The program it leaves on the machine; "" for none.
   std::string installed;
-  // The exit code that reports a failure; none for any but 0.
+  // How it reports a failure: the exit code (none for any but 0), the
+  // message boxes it shows and what it writes to standard error.
   std::optional<std::uint32_t> failure_exit;
   std::vector<std::string> failure_message_boxes;
+  std::string failure_error;
 };
 
 void PrintTo(const Installer& installer, std::ostream* out) {
@@ -52,17 +54,20 @@ bool Exists(const std::string& path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+// The paths are quoted for the command line: a build directory may hold
+// spaces.
 const std::vector<Installer> kInstallers = {
     // The second install is a later version, which replaces the first: had
     // it not, the first would keep the program after the uninstall.
     {"Msi",
      kMsiexec,
-     "/i " SVCENTRY_MSI " /qn",
-     "/i " SVCENTRY_MSI_NEXT " /qn",
-     "/x " SVCENTRY_MSI_NEXT " /qn",
+     "/i \"" SVCENTRY_MSI "\" /qn",
+     "/i \"" SVCENTRY_MSI_NEXT "\" /qn",
+     "/x \"" SVCENTRY_MSI_NEXT "\" /qn",
      kInstalledProgram,
      std::nullopt,
-     {}},
+     {},
+     ""},
     {"Nsis",
      SVCENTRY_NSIS_SETUP,
      "",
@@ -71,8 +76,17 @@ const std::vector<Installer> kInstallers = {
      "",
      2,
      {"The gds_db service could not be registered (svcentry.exe exit code: "
-      "1)."}},
-    {"Batch", kCmd, "/c " SVCENTRY_BATCH, "/c " SVCENTRY_BATCH, "", "", 1, {}},
+      "1)."},
+     ""},
+    {"Batch",
+     kCmd,
+     "/c \"" SVCENTRY_BATCH "\"",
+     "/c \"" SVCENTRY_BATCH "\"",
+     "",
+     "",
+     1,
+     {},
+     "The gds_db service could not be registered.\r\n"},
 };
 
 class Installers : public ServicesFileTest,
@@ -81,7 +95,9 @@ class Installers : public ServicesFileTest,
 TEST_P(Installers, RegisterTheEntryOnceOrFailAndChangeNothing) {
   const Installer& installer = GetParam();
   if (!installer.uninstall.empty()) {
-    // Whatever an earlier run may have left installed.
+    // Whatever an earlier run left installed goes: the second install
+    // replaces it, and its uninstall removes all.
+    RunProgram(installer.program, installer.install_again);
     RunProgram(installer.program, installer.uninstall);
   }
   Establish(File(kEcho));
@@ -90,6 +106,7 @@ TEST_P(Installers, RegisterTheEntryOnceOrFailAndChangeNothing) {
   ProgramRun run = RunProgram(installer.program, installer.install);
   EXPECT_EQ(run.exit_code, 0U) << run.standard_output << run.standard_error;
   EXPECT_EQ(run.message_boxes, std::vector<std::string>{});
+  EXPECT_EQ(run.standard_error, "");
   EXPECT_EQ(Observe(), registered);
   EXPECT_EQ(RunProgram(SVCENTRY_SERVICE_LOOKUP).standard_output, "3050\r\n");
   EXPECT_TRUE(installer.installed.empty() || Exists(installer.installed));
@@ -113,6 +130,7 @@ TEST_P(Installers, RegisterTheEntryOnceOrFailAndChangeNothing) {
     EXPECT_EQ(run.exit_code, *installer.failure_exit);
   }
   EXPECT_EQ(run.message_boxes, installer.failure_message_boxes);
+  EXPECT_EQ(run.standard_error, installer.failure_error);
   EXPECT_EQ(Observe(), File(kEcho));
   // A failed install is rolled back.
   EXPECT_TRUE(installer.installed.empty() || !Exists(installer.installed));
