@@ -86,8 +86,9 @@ class TextStream {
   std::size_t begin_ = 0;
   std::size_t end_ = 0;
   // One byte more than a block: a CR held back from the previous block is
-  // moved in front of the next one.
-  std::array<char, kBlockSize + 1> buffer_{};
+  // moved in front of the next one. Left uncleared, as only bytes written
+  // into it are read: a run on a small file touches only the pages it uses.
+  std::array<char, kBlockSize + 1> buffer_;
 };
 
 }  // namespace svcentry
