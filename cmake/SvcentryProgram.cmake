@@ -7,7 +7,8 @@
 # SVCENTRY_STATIC_PROGRAM is off).
 function(svcentry_add_program name)
   add_executable(${name} ${PROJECT_SOURCE_DIR}/svcentry.cpp)
-  target_link_libraries(${name} PRIVATE svcentry_registration svcentry_warnings)
+  target_link_libraries(${name} PRIVATE
+    svcentry_registration svcentry_warnings svcentry_runtime_free)
   if(WIN32)
     target_sources(${name} PRIVATE ${PROJECT_SOURCE_DIR}/platform/windows_platform.cpp)
     # Self-contained: no MinGW runtime DLL has to travel with the program.

@@ -34,7 +34,6 @@ class Platform {
   Platform() = default;
   Platform(const Platform&) = delete;
   Platform& operator=(const Platform&) = delete;
-  virtual ~Platform() = default;
 
   /// Writes the system directory, NUL-terminated and without a trailing
   /// separator, into `buffer`. Returns its length; the size needed (terminator
@@ -80,6 +79,12 @@ class Platform {
   /// Writes to standard output in text mode: on Windows "\n" reaches the
   /// console as CR LF. No other byte is converted.
   virtual bool WriteStandardOutput(const char* text, std::size_t size) = 0;
+
+ protected:
+  // Nothing is deleted through this interface: without a virtual destructor
+  // the program links no operator delete, nor any other part of the C++
+  // runtime.
+  ~Platform() = default;
 };
 
 /// The platform the program runs on.
