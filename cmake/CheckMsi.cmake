@@ -6,6 +6,11 @@
 # + deferred, 1024, + not impersonated, 2048), sequenced after InstallFiles
 # and before InstallFinalize. wixl has placed an action given
 # After="InstallFiles" behind InstallFinalize, where no deferred action runs.
+# Also fails unless it installs the program with its license and notices,
+# each file a component of its own and that component's key path, as Windows
+# Installer's component rules ask: a file added to a component that another
+# version installed already would be left behind, or missing, after an
+# upgrade.
 cmake_minimum_required(VERSION 3.25)
 
 # msi_table(TABLE VARIABLE): the table as msiinfo exports it.
@@ -40,3 +45,39 @@ if(NOT (InstallFiles LESS RegisterServiceEntry AND
     "not between InstallFiles (${InstallFiles}) and InstallFinalize "
     "(${InstallFinalize})")
 endif()
+
+# msi_rows(TABLE VARIABLE): the table's rows, less the three lines of column
+# names, column types and table name that head an export.
+function(msi_rows table variable)
+  msi_table(${table} rows)
+  string(STRIP "${rows}" rows)
+  string(REPLACE "\n" ";" rows "${rows}")
+  list(SUBLIST rows 3 -1 rows)
+  set(${variable} "${rows}" PARENT_SCOPE)
+endfunction()
+
+msi_rows(File files)
+msi_table(Component components)
+set(names)
+set(seen)
+foreach(row IN LISTS files)
+  string(REPLACE "\t" ";" row "${row}")
+  list(GET row 0 file)
+  list(GET row 1 component)
+  list(GET row 2 name)
+  if(component IN_LIST seen)
+    message(FATAL_ERROR "${name} shares component ${component} with another "
+      "file")
+  endif()
+  list(APPEND seen "${component}")
+  list(APPEND names "${name}")
+  if(NOT components MATCHES "\n${component}\t[^\n]*\t${file}(\r?\n|$)")
+    message(FATAL_ERROR "${name} is not the key path of its component "
+      "${component}")
+  endif()
+endforeach()
+foreach(name svcentry.exe LICENSE THIRD-PARTY-NOTICES.txt)
+  if(NOT name IN_LIST names)
+    message(FATAL_ERROR "${MSI} does not install ${name}")
+  endif()
+endforeach()

@@ -1,33 +1,34 @@
-# svcentry_add_msi(TARGET VERSION [DIRECTORY])
+# svcentry_add_msi(TARGET PROGRAM)
 #
-# Builds svcentry-VERSION-x64.msi in DIRECTORY (the build tree's top unless
-# given) from windows/svcentry.wxs with wixl (Debian package wixl), and sets
-# TARGET_FILE to its path. The product code is derived from the package's
-# upgrade code and the version: every build of one version is the same
-# product, and each new version a new one, which the package's major upgrade
-# puts in place of the old.
-find_program(SVCENTRY_WIXL wixl REQUIRED)
-
-function(svcentry_add_msi target version)
-  set(directory ${CMAKE_BINARY_DIR})
-  if(ARGC GREATER 2)
-    set(directory ${ARGV2})
+# Builds svcentry-VERSION-x64.msi in the current binary directory from
+# windows/svcentry.wxs, packing PROGRAM (a target), the project's LICENSE and
+# PROGRAM's notices, as cmake/BuildMsi.cmake does for the release, and sets
+# TARGET_FILE to its path. Its time is SOURCE_DATE_EPOCH as it was when the
+# build was configured, else the last commit's.
+function(svcentry_add_msi target program)
+  set(epoch "$ENV{SOURCE_DATE_EPOCH}")
+  if(epoch STREQUAL "")
+    execute_process(COMMAND git log -1 --format=%ct
+      WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+      OUTPUT_VARIABLE epoch OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
   endif()
-  set(msi ${directory}/svcentry-${version}-x64.msi)
+  if(epoch STREQUAL "")
+    # 1980-01-01, the earliest time a cabinet can hold.
+    set(epoch 315532800)
+  endif()
+  set(msi ${CMAKE_CURRENT_BINARY_DIR}/svcentry-${PROJECT_VERSION}-x64.msi)
   set(source ${PROJECT_SOURCE_DIR}/windows/svcentry.wxs)
-  file(STRINGS ${source} upgrade_code REGEX "UpgradeCode=\"[-0-9A-F]+\"")
-  string(REGEX MATCH "[-0-9A-F]+\"" upgrade_code "${upgrade_code}")
-  string(REPLACE "\"" "" upgrade_code "${upgrade_code}")
-  string(UUID product_code NAMESPACE ${upgrade_code}
-         NAME "svcentry ${version}" TYPE SHA1 UPPER)
+  get_target_property(notices ${program} SVCENTRY_NOTICES)
+  set(files $<TARGET_FILE:${program}> ${PROJECT_SOURCE_DIR}/LICENSE ${notices})
   add_custom_command(OUTPUT ${msi}
-    COMMAND ${SVCENTRY_WIXL} -a x64 -D Version=${version}
-      -D ProductCode={${product_code}} -o ${msi} ${source}
-    # The package takes svcentry.exe from the working directory.
-    WORKING_DIRECTORY $<TARGET_FILE_DIR:svcentry>
-    DEPENDS svcentry ${source}
-    COMMENT "Building svcentry-${version}-x64.msi"
+    COMMAND ${CMAKE_COMMAND} -DSOURCE=${source} -DVERSION=${PROJECT_VERSION}
+      "-DFILES=${files}" -DEPOCH=${epoch} -DOUTPUT=${msi}
+      -P ${PROJECT_SOURCE_DIR}/cmake/BuildMsi.cmake
+    DEPENDS ${program} ${files} ${source}
+      ${PROJECT_SOURCE_DIR}/cmake/BuildMsi.cmake
+    COMMENT "Building svcentry-${PROJECT_VERSION}-x64.msi"
     VERBATIM)
   add_custom_target(${target} ALL DEPENDS ${msi})
+  add_dependencies(${target} ${program}_notices)
   set(${target}_FILE ${msi} PARENT_SCOPE)
 endfunction()

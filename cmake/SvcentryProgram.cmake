@@ -5,6 +5,32 @@
 # the program, and the build seeds it with a sample services file unless one
 # is there already. Both link it statically (on POSIX unless
 # SVCENTRY_STATIC_PROGRAM is off).
+# svcentry_add_notices(PROGRAM MAP): THIRD-PARTY-NOTICES.txt and
+# third-party.json beside PROGRAM, from the link map MAP; the build fails
+# when the link took in code that third_party/components.json does not cover.
+function(svcentry_add_notices name map)
+  set(directory ${CMAKE_CURRENT_BINARY_DIR})
+  set(components ${PROJECT_SOURCE_DIR}/third_party/components.json)
+  file(GLOB notice_texts ${PROJECT_SOURCE_DIR}/third_party/notices/*.txt)
+  add_custom_command(
+    OUTPUT ${directory}/THIRD-PARTY-NOTICES.txt ${directory}/third-party.json
+    COMMAND ${CMAKE_COMMAND} -DMAP=${map} -DCOMPONENTS=${components}
+      -DOBJDUMP=${CMAKE_OBJDUMP} -DPROGRAM=${name}.exe
+      -DVERSION=${PROJECT_VERSION}
+      -DNOTICES=${directory}/THIRD-PARTY-NOTICES.txt
+      -DINVENTORY=${directory}/third-party.json
+      -P ${PROJECT_SOURCE_DIR}/cmake/ThirdPartyNotices.cmake
+    DEPENDS ${name} ${components} ${notice_texts}
+      ${PROJECT_SOURCE_DIR}/cmake/ThirdPartyNotices.cmake
+      ${PROJECT_SOURCE_DIR}/cmake/JsonString.cmake
+    COMMENT "Naming the third-party code in ${name}.exe"
+    VERBATIM)
+  add_custom_target(${name}_notices ALL
+    DEPENDS ${directory}/THIRD-PARTY-NOTICES.txt)
+  set_target_properties(${name} PROPERTIES
+    SVCENTRY_NOTICES ${directory}/THIRD-PARTY-NOTICES.txt)
+endfunction()
+
 function(svcentry_add_program name)
   add_executable(${name} ${PROJECT_SOURCE_DIR}/svcentry.cpp)
   target_link_libraries(${name} PRIVATE
@@ -14,7 +40,10 @@ function(svcentry_add_program name)
     # Self-contained: no MinGW runtime DLL has to travel with the program.
     # Stripped, and with no time stamp in its header nor a path of this
     # machine inside, so that every build of a commit gives the same bytes.
-    target_link_options(${name} PRIVATE -static -s -Wl,--no-insert-timestamp)
+    # The link map records what the linker took in, which the notices name.
+    set(map ${CMAKE_CURRENT_BINARY_DIR}/${name}.map)
+    target_link_options(${name} PRIVATE -static -s -Wl,--no-insert-timestamp
+      -Wl,-Map=${map})
     set(SVCENTRY_PROGRAM ${name})
     set(SVCENTRY_MANIFEST ${PROJECT_SOURCE_DIR}/windows/svcentry.exe.manifest)
     set(resources ${CMAKE_CURRENT_BINARY_DIR}/${name}.rc)
@@ -23,6 +52,7 @@ function(svcentry_add_program name)
     set_source_files_properties(${resources} PROPERTIES
       OBJECT_DEPENDS ${SVCENTRY_MANIFEST})
     target_sources(${name} PRIVATE ${resources})
+    svcentry_add_notices(${name} ${map})
     return()
   endif()
   set(system_directory "${ARGV1}")

@@ -1,7 +1,10 @@
 // The program inside the installers it is made for, run as their users run
-// them in the Wine prefix: the MSI with msiexec, the NSIS example installer
-// with its window, and the batch example with cmd.
+// them in the Wine prefix: the MSI with msiexec (over the MSI of release
+// 1.0.0, as it was released), the NSIS example installer with its window,
+// and the batch example with cmd.
 #include <windows.h>
+// After windows.h, which it needs.
+#include <msi.h>
 
 #include <gtest/gtest.h>
 
@@ -14,9 +17,9 @@
 #include "tests/windows/child_process.h"
 #include "tests/windows/services_file.h"
 
-#if !defined(SVCENTRY_MSI) || !defined(SVCENTRY_MSI_NEXT) ||     \
+#if !defined(SVCENTRY_MSI) || !defined(SVCENTRY_MSI_RELEASED) || \
     !defined(SVCENTRY_NSIS_SETUP) || !defined(SVCENTRY_BATCH) || \
-    !defined(SVCENTRY_SERVICE_LOOKUP)
+    !defined(SVCENTRY_SERVICE_LOOKUP) || !defined(SVCENTRY_PRODUCT)
 #error "The installers under test must be named"
 #endif
 
@@ -25,20 +28,23 @@ namespace {
 
 const std::string kMsiexec = "C:\\windows\\system32\\msiexec.exe";
 const std::string kCmd = "C:\\windows\\system32\\cmd.exe";
-// Where the MSI puts the program.
-const std::string kInstalledProgram =
-    "C:\\Program Files\\svcentry\\svcentry.exe";
+// Where the MSI puts its files.
+const std::string kInstallDirectory = "C:\\Program Files\\svcentry";
 
 struct Installer {
   const char* name;
   std::string program;
-  // Its arguments for a first install, and for a second one.
+  // Its arguments for a first install, and for a second one over it.
   std::string install;
   std::string install_again;
   // Its arguments that remove what the second install left; "" for none.
   std::string uninstall;
-  // The program it leaves on the machine; "" for none.
-  std::string installed;
+  // The directory it installs into, and the files the second install
+  // leaves there, the program first; "" and none for none.
+  std::string directory;
+  std::vector<std::string> files;
+  // The products of this name Windows Installer lists after each install.
+  int products = 0;
   // How it reports a failure: the exit code (none for any but 0), the
   // message boxes it shows and what it writes to standard error.
   std::optional<std::uint32_t> failure_exit;
@@ -54,17 +60,36 @@ bool Exists(const std::string& path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+// The installed products Windows Installer lists under svcentry's name.
+int ListedProducts() {
+  int listed = 0;
+  char code[39] = {};
+  for (DWORD index = 0; MsiEnumProductsA(index, code) == ERROR_SUCCESS;
+       ++index) {
+    char name[256] = {};
+    DWORD size = sizeof name;
+    if (MsiGetProductInfoA(code, INSTALLPROPERTY_INSTALLEDPRODUCTNAME, name,
+                           &size) == ERROR_SUCCESS &&
+        std::string(name) == SVCENTRY_PRODUCT) {
+      ++listed;
+    }
+  }
+  return listed;
+}
+
 // The paths are quoted for the command line: a build directory may hold
 // spaces.
 const std::vector<Installer> kInstallers = {
-    // The second install is a later version, which replaces the first: had
-    // it not, the first would keep the program after the uninstall.
+    // The second install is this version, which replaces release 1.0.0:
+    // had it not, the program would stay after the uninstall.
     {"Msi",
      kMsiexec,
+     "/i \"" SVCENTRY_MSI_RELEASED "\" /qn",
      "/i \"" SVCENTRY_MSI "\" /qn",
-     "/i \"" SVCENTRY_MSI_NEXT "\" /qn",
-     "/x \"" SVCENTRY_MSI_NEXT "\" /qn",
-     kInstalledProgram,
+     "/x \"" SVCENTRY_MSI "\" /qn",
+     kInstallDirectory,
+     {"svcentry.exe", "LICENSE", "THIRD-PARTY-NOTICES.txt"},
+     1,
      std::nullopt,
      {},
      ""},
@@ -74,6 +99,8 @@ const std::vector<Installer> kInstallers = {
      "",
      "",
      "",
+     {},
+     0,
      2,
      {"The gds_db service could not be registered (svcentry.exe exit code: "
       "1)."},
@@ -84,6 +111,8 @@ const std::vector<Installer> kInstallers = {
      "/c \"" SVCENTRY_BATCH "\"",
      "",
      "",
+     {},
+     0,
      1,
      {},
      "The gds_db service could not be registered.\r\n"},
@@ -94,6 +123,9 @@ class Installers : public ServicesFileTest,
 
 TEST_P(Installers, RegisterTheEntryOnceOrFailAndChangeNothing) {
   const Installer& installer = GetParam();
+  const auto installed = [&installer](const std::string& file) {
+    return installer.directory + "\\" + file;
+  };
   if (!installer.uninstall.empty()) {
     // Whatever an earlier run left installed goes: the second install
     // replaces it, and its uninstall removes all.
@@ -109,22 +141,30 @@ TEST_P(Installers, RegisterTheEntryOnceOrFailAndChangeNothing) {
   EXPECT_EQ(run.standard_error, "");
   EXPECT_EQ(Observe(), registered);
   EXPECT_EQ(RunProgram(SVCENTRY_SERVICE_LOOKUP).standard_output, "3050\r\n");
-  EXPECT_TRUE(installer.installed.empty() || Exists(installer.installed));
+  EXPECT_TRUE(installer.files.empty() ||
+              Exists(installed(installer.files.front())));
 
   run = RunProgram(installer.program, installer.install_again);
   EXPECT_EQ(run.exit_code, 0U) << run.standard_output << run.standard_error;
   EXPECT_EQ(Observe(), registered);
+  EXPECT_EQ(ListedProducts(), installer.products);
+  for (const std::string& file : installer.files) {
+    EXPECT_TRUE(Exists(installed(file))) << file;
+  }
 
   if (!installer.uninstall.empty()) {
-    // Other software may use the entry: uninstalling leaves it.
+    // Other software may use the entry: uninstalling leaves it, and nothing
+    // else.
     EXPECT_EQ(RunProgram(installer.program, installer.uninstall).exit_code, 0U);
-    EXPECT_FALSE(Exists(installer.installed));
+    EXPECT_FALSE(Exists(installer.directory));
+    EXPECT_EQ(ListedProducts(), 0);
     EXPECT_EQ(Observe(), registered);
   }
 
   // The services file is held by a program that lets others only read it.
   Establish(File(kEcho));
-  run = RunHolding(Holder::kReadersOnly, installer.program, installer.install);
+  run = RunHolding(Holder::kReadersOnly, installer.program,
+                   installer.install_again);
   EXPECT_NE(run.exit_code, 0U);
   if (installer.failure_exit) {
     EXPECT_EQ(run.exit_code, *installer.failure_exit);
@@ -133,7 +173,8 @@ TEST_P(Installers, RegisterTheEntryOnceOrFailAndChangeNothing) {
   EXPECT_EQ(run.standard_error, installer.failure_error);
   EXPECT_EQ(Observe(), File(kEcho));
   // A failed install is rolled back.
-  EXPECT_TRUE(installer.installed.empty() || !Exists(installer.installed));
+  EXPECT_TRUE(installer.directory.empty() || !Exists(installer.directory));
+  EXPECT_EQ(ListedProducts(), 0);
 }
 
 std::string InstallerName(
