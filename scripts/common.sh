@@ -8,12 +8,15 @@ native_packages=(cmake ninja-build g++ googletest libbenchmark-dev)
 # The sanitizer and fuzzing builds use clang and its runtime libraries.
 checking_packages=(clang libclang-rt-14-dev)
 # What the Windows lane needs on top: the cross compiler, Wine to run what it
-# builds, and what the release and the installer tests use: wixl and
-# msitools for the MSI, NSIS, zip and git.
-windows_packages=(g++-mingw-w64-x86-64-posix wine64 wixl msitools nsis zip git)
-# What the release needs: the cross build, the MSI, the zip, and the date of
-# the last commit.
-release_packages=(cmake ninja-build g++-mingw-w64-x86-64-posix wixl zip git)
+# builds, and what the release and its tests use: wixl, msitools and faketime
+# for the MSI, NSIS, zip, git, osslsigncode with a PKCS#11 token (SoftHSM2)
+# for the signatures, and Node.js for the SBOM's validator.
+windows_packages=(g++-mingw-w64-x86-64-posix wine64 wixl msitools faketime nsis
+  zip git openssl osslsigncode libengine-pkcs11-openssl softhsm2)
+# What the release needs: the cross build, the MSI, the zip, the date of the
+# last commit, and the tools that sign.
+release_packages=(cmake ninja-build g++-mingw-w64-x86-64-posix wixl msitools
+  faketime zip git openssl osslsigncode libengine-pkcs11-openssl)
 
 # install_missing PACKAGE...: apt-get installs those not installed yet.
 install_missing() {
@@ -29,6 +32,16 @@ install_missing() {
   "${sudo[@]}" apt-get update -qq
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq \
     --no-install-recommends "${missing[@]}" >&2
+}
+
+# install_node_modules DIRECTORY: installs the npm packages that
+# DIRECTORY/package-lock.json pins (Node.js first, when it is missing), unless
+# they are in place already.
+install_node_modules() {
+  command -v npm >/dev/null || install_missing nodejs npm
+  if [ "$1/package-lock.json" -nt "$1/node_modules/.package-lock.json" ]; then
+    npm ci --prefix "$1" --ignore-scripts --no-audit --no-fund >&2
+  fi
 }
 
 # build_preset NAME: configures (once) and builds a CMake preset.

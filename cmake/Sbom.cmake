@@ -1,0 +1,79 @@
+# cmake -DINVENTORY=third-party.json -DPROGRAM=svcentry.exe -DVERSION=...
+#       -DEPOCH=... -DOUTPUT=svcentry-VERSION.cdx.json -P Sbom.cmake
+#
+# Writes the CycloneDX 1.6 SBOM of PROGRAM: the program itself (its version,
+# license and SHA-256) and every component that INVENTORY, written with the
+# notices from the same link map, names. The same inputs give the same bytes:
+# the time is EPOCH, and the serial number is derived from all the rest.
+cmake_minimum_required(VERSION 3.25)
+# Derived UUIDs of svcentry's SBOMs live in this namespace.
+set(namespace 8b3db88b-863c-493c-84ad-697c63c4c09c)
+
+include(${CMAKE_CURRENT_LIST_DIR}/JsonString.cmake)
+
+# set_strings(VARIABLE PATH... NAME VALUE [NAME VALUE...]): sets string members
+# of the object at PATH in the JSON document VARIABLE.
+function(set_strings variable)
+  set(document "${${variable}}")
+  set(path)
+  while(ARGN)
+    list(POP_FRONT ARGN name)
+    if(name STREQUAL "=")
+      break()
+    endif()
+    list(APPEND path "${name}")
+  endwhile()
+  while(ARGN)
+    list(POP_FRONT ARGN name value)
+    json_string("${value}" value)
+    string(JSON document SET "${document}" ${path} ${name} "${value}")
+  endwhile()
+  set(${variable} "${document}" PARENT_SCOPE)
+endfunction()
+
+file(READ "${INVENTORY}" inventory)
+file(SHA256 "${PROGRAM}" program_hash)
+set(ENV{SOURCE_DATE_EPOCH} "${EPOCH}")
+string(TIMESTAMP timestamp "%Y-%m-%dT%H:%M:%SZ" UTC)
+string(UUID serial NAMESPACE ${namespace}
+       NAME "${VERSION} ${program_hash} ${timestamp} ${inventory}" TYPE SHA1)
+
+set(bom "{}")
+set_strings(bom = "$schema" "http://cyclonedx.org/schema/bom-1.6.schema.json"
+  bomFormat CycloneDX specVersion 1.6 serialNumber "urn:uuid:${serial}")
+string(JSON bom SET "${bom}" version 1)
+string(JSON bom SET "${bom}" metadata "{}")
+set_strings(bom metadata = timestamp "${timestamp}")
+string(JSON bom SET "${bom}" metadata lifecycles "[{\"phase\":\"build\"}]")
+string(JSON bom SET "${bom}" metadata component "{}")
+set_strings(bom metadata component = type application bom-ref svcentry
+  name svcentry version "${VERSION}"
+  description "svcentry.exe: adds the gds_db service entry to the services file")
+string(JSON bom SET "${bom}" metadata component supplier "{}")
+set_strings(bom metadata component supplier = name "The svcentry authors")
+string(JSON bom SET "${bom}" metadata component licenses
+  "[{\"license\":{\"id\":\"MIT\"}}]")
+string(JSON bom SET "${bom}" metadata component hashes
+  "[{\"alg\":\"SHA-256\",\"content\":\"${program_hash}\"}]")
+
+string(JSON bom SET "${bom}" components "[]")
+set(depends_on "[]")
+string(JSON count LENGTH "${inventory}" components)
+math(EXPR last "${count} - 1")
+foreach(i RANGE ${last})
+  foreach(field name description package version purl license)
+    string(JSON ${field} GET "${inventory}" components ${i} ${field})
+  endforeach()
+  string(JSON bom SET "${bom}" components ${i} "{}")
+  set_strings(bom components ${i} = type library bom-ref "${purl}"
+    name "${package}" version "${version}" description "${name}: ${description}"
+    purl "${purl}" scope required)
+  json_string("${license}" license)
+  string(JSON bom SET "${bom}" components ${i} licenses
+    "[{\"expression\":${license}}]")
+  json_string("${purl}" reference)
+  string(JSON depends_on SET "${depends_on}" ${i} "${reference}")
+endforeach()
+string(JSON bom SET "${bom}" dependencies
+  "[{\"ref\":\"svcentry\",\"dependsOn\":${depends_on}}]")
+file(WRITE "${OUTPUT}" "${bom}\n")

@@ -1,0 +1,27 @@
+// Validates CycloneDX JSON files against the schema of the version each
+// declares, with the CycloneDX library's strict JSON validator.
+//
+//   node validate.mjs FILE...
+import { readFile } from 'node:fs/promises';
+
+import { Spec, Validation } from '@cyclonedx/cyclonedx-library';
+
+let failed = false;
+for (const path of process.argv.slice(2)) {
+  const text = await readFile(path, 'utf8');
+  const { specVersion } = JSON.parse(text);
+  if (!Object.values(Spec.Version).includes(specVersion)) {
+    console.error(`${path}: no CycloneDX version ${specVersion}`);
+    failed = true;
+    continue;
+  }
+  const validator = new Validation.JsonStrictValidator(specVersion);
+  const errors = await validator.validate(text);
+  if (errors !== null) {
+    console.error(`${path}: ${JSON.stringify(errors, null, 2)}`);
+    failed = true;
+  } else {
+    console.log(`${path}: valid CycloneDX ${specVersion}`);
+  }
+}
+process.exitCode = failed ? 1 : 0;
