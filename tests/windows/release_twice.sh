@@ -46,7 +46,7 @@ for name in svcentry.exe LICENSE THIRD-PARTY-NOTICES.txt; do
   fi
 done
 sbom=$(ls svcentry-*.cdx.json)
-"$node" "$root/tests/sbom/validate.mjs" "$sbom" || status=1
+"$node" "$root/tests/validators/validate-sbom.mjs" "$sbom" || status=1
 if ! grep -q "\"$(sha256sum <svcentry.exe | cut -d' ' -f1)\"" "$sbom"; then
   echo "$sbom does not name the SHA-256 of svcentry.exe" >&2
   status=1

@@ -1,7 +1,7 @@
 // Validates CycloneDX JSON files against the schema of the version each
 // declares, with the CycloneDX library's strict JSON validator.
 //
-//   node validate.mjs FILE...
+//   node validate-sbom.mjs FILE...
 import { readFile } from 'node:fs/promises';
 
 import { Spec, Validation } from '@cyclonedx/cyclonedx-library';
