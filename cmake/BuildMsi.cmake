@@ -6,8 +6,10 @@
 # each file for the cabinet and the clock for the summary, so it packs copies
 # dated EPOCH and runs under a clock frozen there (faketime: an absolute time,
 # as one given with `@` keeps ticking). Its random package code is then
-# replaced (msibuild) by one derived from all that makes the package, so two
-# different packages never share one. The product code follows the version.
+# replaced (msibuild) by one derived from all that makes the package (the
+# version, the source, each file packed, the time and wixl's version), so
+# two different packages never share one. The product code follows the
+# version.
 cmake_minimum_required(VERSION 3.25)
 find_program(WIXL wixl REQUIRED)
 find_program(MSIBUILD msibuild REQUIRED)
@@ -39,7 +41,10 @@ endfunction()
 set(staging "${OUTPUT}.files")
 file(REMOVE_RECURSE "${staging}")
 file(MAKE_DIRECTORY "${staging}")
-file(SHA256 "${SOURCE}" package_identity)
+execute_process(COMMAND ${WIXL} --version OUTPUT_VARIABLE wixl_version
+  OUTPUT_STRIP_TRAILING_WHITESPACE)
+file(SHA256 "${SOURCE}" source_hash)
+set(package_identity "${source_hash} ${EPOCH} wixl ${wixl_version}")
 foreach(path IN LISTS FILES)
   get_filename_component(path "${path}" ABSOLUTE)
   get_filename_component(name "${path}" NAME)

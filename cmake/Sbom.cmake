@@ -11,23 +11,12 @@ set(namespace 8b3db88b-863c-493c-84ad-697c63c4c09c)
 
 include(${CMAKE_CURRENT_LIST_DIR}/JsonString.cmake)
 
-# set_strings(VARIABLE PATH... NAME VALUE [NAME VALUE...]): sets string members
-# of the object at PATH in the JSON document VARIABLE.
-function(set_strings variable)
-  set(document "${${variable}}")
-  set(path)
-  while(ARGN)
-    list(POP_FRONT ARGN name)
-    if(name STREQUAL "=")
-      break()
-    endif()
-    list(APPEND path "${name}")
-  endwhile()
-  while(ARGN)
-    list(POP_FRONT ARGN name value)
-    json_string("${value}" value)
-    string(JSON document SET "${document}" ${path} ${name} "${value}")
-  endwhile()
+# set_string(VARIABLE VALUE PATH...): sets the member at PATH of the JSON
+# document VARIABLE to the string VALUE. VALUE is a parameter of its own, so
+# that a `;` in it stays.
+function(set_string variable value)
+  json_string("${value}" value)
+  string(JSON document SET "${${variable}}" ${ARGN} "${value}")
   set(${variable} "${document}" PARENT_SCOPE)
 endfunction()
 
@@ -39,18 +28,22 @@ string(UUID serial NAMESPACE ${namespace}
        NAME "${VERSION} ${program_hash} ${timestamp} ${inventory}" TYPE SHA1)
 
 set(bom "{}")
-set_strings(bom = "$schema" "http://cyclonedx.org/schema/bom-1.6.schema.json"
-  bomFormat CycloneDX specVersion 1.6 serialNumber "urn:uuid:${serial}")
+set_string(bom "http://cyclonedx.org/schema/bom-1.6.schema.json" "$schema")
+set_string(bom CycloneDX bomFormat)
+set_string(bom 1.6 specVersion)
+set_string(bom "urn:uuid:${serial}" serialNumber)
 string(JSON bom SET "${bom}" version 1)
-string(JSON bom SET "${bom}" metadata "{}")
-set_strings(bom metadata = timestamp "${timestamp}")
-string(JSON bom SET "${bom}" metadata lifecycles "[{\"phase\":\"build\"}]")
-string(JSON bom SET "${bom}" metadata component "{}")
-set_strings(bom metadata component = type application bom-ref svcentry
-  name svcentry version "${VERSION}"
-  description "svcentry.exe: adds the gds_db service entry to the services file")
-string(JSON bom SET "${bom}" metadata component supplier "{}")
-set_strings(bom metadata component supplier = name "The svcentry authors")
+string(JSON bom SET "${bom}" metadata
+  "{\"lifecycles\":[{\"phase\":\"build\"}],\"component\":{}}")
+set_string(bom "${timestamp}" metadata timestamp)
+set_string(bom application metadata component type)
+set_string(bom svcentry metadata component bom-ref)
+set_string(bom svcentry metadata component name)
+set_string(bom "${VERSION}" metadata component version)
+set_string(bom "svcentry.exe: adds the gds_db service entry to the services file"
+  metadata component description)
+string(JSON bom SET "${bom}" metadata component supplier
+  "{\"name\":\"The svcentry authors\"}")
 string(JSON bom SET "${bom}" metadata component licenses
   "[{\"license\":{\"id\":\"MIT\"}}]")
 string(JSON bom SET "${bom}" metadata component hashes
@@ -64,10 +57,13 @@ foreach(i RANGE ${last})
   foreach(field name description package version purl license)
     string(JSON ${field} GET "${inventory}" components ${i} ${field})
   endforeach()
-  string(JSON bom SET "${bom}" components ${i} "{}")
-  set_strings(bom components ${i} = type library bom-ref "${purl}"
-    name "${package}" version "${version}" description "${name}: ${description}"
-    purl "${purl}" scope required)
+  string(JSON bom SET "${bom}" components ${i}
+    "{\"type\":\"library\",\"scope\":\"required\"}")
+  set_string(bom "${purl}" components ${i} bom-ref)
+  set_string(bom "${package}" components ${i} name)
+  set_string(bom "${version}" components ${i} version)
+  set_string(bom "${name}: ${description}" components ${i} description)
+  set_string(bom "${purl}" components ${i} purl)
   json_string("${license}" license)
   string(JSON bom SET "${bom}" components ${i} licenses
     "[{\"expression\":${license}}]")

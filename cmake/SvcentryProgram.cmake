@@ -1,10 +1,3 @@
-# svcentry_add_program(NAME [SYSTEM_DIRECTORY])
-#
-# Builds the tool as NAME on this platform's layer. On Windows it carries its
-# manifest and version information. On POSIX the system directory is fixed in
-# the program, and the build seeds it with a sample services file unless one
-# is there already. Both link it statically (on POSIX unless
-# SVCENTRY_STATIC_PROGRAM is off).
 # svcentry_add_notices(PROGRAM MAP): THIRD-PARTY-NOTICES.txt and
 # third-party.json beside PROGRAM, from the link map MAP; the build fails
 # when the link took in code that third_party/components.json does not cover.
@@ -31,6 +24,14 @@ function(svcentry_add_notices name map)
     SVCENTRY_NOTICES ${directory}/THIRD-PARTY-NOTICES.txt)
 endfunction()
 
+# svcentry_add_program(NAME [SYSTEM_DIRECTORY])
+#
+# Builds the tool as NAME on this platform's layer. On Windows it carries its
+# manifest and version information. On POSIX the system directory is fixed in
+# the program, and the build seeds it with a sample services file unless one
+# is there already. Both link it statically (on POSIX unless
+# SVCENTRY_STATIC_PROGRAM is off). On Windows the build also writes the
+# program's third-party notices.
 function(svcentry_add_program name)
   add_executable(${name} ${PROJECT_SOURCE_DIR}/svcentry.cpp)
   target_link_libraries(${name} PRIVATE

@@ -7,8 +7,8 @@
 #   SVCENTRY_SIGN_PASSWORD       the key's passphrase or the token's PIN
 #   SVCENTRY_SIGN_TIMESTAMP_URL  an RFC 3161 time-stamping service (optional)
 #
-# Signatures are SHA-256 and carry the signing time SOURCE_DATE_EPOCH, so one
-# key gives the same bytes every time, unless a time stamp is asked for.
+# Signatures are SHA-256 and carry the signing time SOURCE_DATE_EPOCH, so an
+# RSA key gives the same bytes every time, unless a time stamp is asked for.
 # shellcheck shell=bash
 
 # signing_requested: whether a certificate and a key are set. Stops the
@@ -39,7 +39,8 @@ sign_file() {
   local options=(-h sha256 -time "$SOURCE_DATE_EPOCH" -n svcentry
     -certs "$SVCENTRY_SIGN_CERT" -key "$SVCENTRY_SIGN_KEY")
   if [[ $SVCENTRY_SIGN_KEY == pkcs11:* ]]; then
-    # OpenSSL's own pkcs11 engine (libengine-pkcs11-openssl) loads the module.
+    # OpenSSL's pkcs11 engine, from libp11 (libengine-pkcs11-openssl),
+    # loads the module.
     options+=(-pkcs11module "$SVCENTRY_SIGN_PKCS11_MODULE")
   fi
   if [ -n "${SVCENTRY_SIGN_PASSWORD:-}" ]; then
