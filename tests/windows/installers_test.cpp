@@ -43,7 +43,8 @@ struct Installer {
   // leaves there, the program first; "" and none for none.
   std::string directory;
   std::vector<std::string> files;
-  // The products of this name Windows Installer lists after each install.
+  // The products of this name Windows Installer lists after the second
+  // install.
   int products = 0;
   // How it reports a failure: the exit code (none for any but 0), the
   // message boxes it shows and what it writes to standard error.
