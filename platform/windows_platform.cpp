@@ -1,9 +1,8 @@
-// The platform layer on Windows: kernel32 and the C runtime's standard output.
+#include "platform/windows_platform.h"
+
 #include <windows.h>
 
 #include <cstdio>
-
-#include "platform/platform.h"
 
 namespace svcentry {
 
@@ -18,87 +17,87 @@ HANDLE ToHandle(FileHandle file) {
   return reinterpret_cast<HANDLE>(file);  // NOLINT(performance-no-int-to-ptr)
 }
 
-class WindowsPlatform final : public Platform {
- public:
-  std::uint32_t GetSystemDirectoryA(char* buffer, std::uint32_t size) override {
-    return ::GetSystemDirectoryA(buffer, size);
-  }
-
-  std::uint32_t GetLastError() override { return ::GetLastError(); }
-
-  void SetLastError(std::uint32_t error) override { ::SetLastError(error); }
-
-  FileHandle CreateFileA(const char* path, FileAccess access,
-                         FileCreation creation) override {
-    const DWORD desired = access == FileAccess::kRead
-                              ? GENERIC_READ
-                              : GENERIC_READ | GENERIC_WRITE;
-    const DWORD disposition =
-        creation == FileCreation::kOpenExisting ? OPEN_EXISTING : OPEN_ALWAYS;
-    HANDLE file =
-        ::CreateFileA(path, desired, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                      nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-    return file == INVALID_HANDLE_VALUE ? kInvalidFileHandle
-                                        : reinterpret_cast<FileHandle>(file);
-  }
-
-  bool ReadFile(FileHandle file, void* buffer, std::uint32_t size,
-                std::uint32_t* bytes_read) override {
-    DWORD got = 0;
-    const BOOL ok = ::ReadFile(ToHandle(file), buffer, size, &got, nullptr);
-    *bytes_read = got;
-    return ok != FALSE;
-  }
-
-  bool WriteFile(FileHandle file, const void* data, std::uint32_t size,
-                 std::uint32_t* bytes_written) override {
-    // An offset of 0xFFFFFFFF:0xFFFFFFFF is the documented way to write at
-    // the end of the file as one unit on a handle that keeps GENERIC_WRITE,
-    // which the stream needs to shorten the file. Wine emulates it in two
-    // steps (it takes the size, then writes there), so under Wine another
-    // program's append at that very moment can collide with these bytes.
-    OVERLAPPED at_end{};
-    at_end.Offset = 0xFFFFFFFF;
-    at_end.OffsetHigh = 0xFFFFFFFF;
-    DWORD put = 0;
-    const BOOL ok = ::WriteFile(ToHandle(file), data, size, &put, &at_end);
-    *bytes_written = put;
-    return ok != FALSE;
-  }
-
-  bool SetFilePointerEx(FileHandle file, std::int64_t distance,
-                        SeekOrigin origin,
-                        std::int64_t* new_position) override {
-    LARGE_INTEGER move{};
-    move.QuadPart = distance;
-    LARGE_INTEGER moved{};
-    const BOOL ok = ::SetFilePointerEx(
-        ToHandle(file), move, &moved,
-        origin == SeekOrigin::kBegin ? FILE_BEGIN : FILE_END);
-    *new_position = moved.QuadPart;
-    return ok != FALSE;
-  }
-
-  bool SetEndOfFile(FileHandle file) override {
-    return ::SetEndOfFile(ToHandle(file)) != FALSE;
-  }
-
-  bool FlushFileBuffers(FileHandle file) override {
-    return ::FlushFileBuffers(ToHandle(file)) != FALSE;
-  }
-
-  bool CloseHandle(FileHandle file) override {
-    return ::CloseHandle(ToHandle(file)) != FALSE;
-  }
-
-  bool WriteStandardOutput(const char* text, std::size_t size) override {
-    // stdout is in text mode, which turns "\n" into CR LF.
-    const bool written = std::fwrite(text, 1, size, stdout) == size;
-    return std::fflush(stdout) == 0 && written;
-  }
-};
-
 }  // namespace
+
+std::uint32_t WindowsPlatform::GetSystemDirectoryA(char* buffer,
+                                                   std::uint32_t size) {
+  return ::GetSystemDirectoryA(buffer, size);
+}
+
+std::uint32_t WindowsPlatform::GetLastError() { return ::GetLastError(); }
+
+void WindowsPlatform::SetLastError(std::uint32_t error) {
+  ::SetLastError(error);
+}
+
+FileHandle WindowsPlatform::CreateFileA(const char* path, FileAccess access,
+                                        FileCreation creation) {
+  const DWORD desired =
+      access == FileAccess::kRead ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
+  const DWORD disposition =
+      creation == FileCreation::kOpenExisting ? OPEN_EXISTING : OPEN_ALWAYS;
+  HANDLE file =
+      ::CreateFileA(path, desired, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return file == INVALID_HANDLE_VALUE ? kInvalidFileHandle
+                                      : reinterpret_cast<FileHandle>(file);
+}
+
+bool WindowsPlatform::ReadFile(FileHandle file, void* buffer,
+                               std::uint32_t size, std::uint32_t* bytes_read) {
+  DWORD got = 0;
+  const BOOL ok = ::ReadFile(ToHandle(file), buffer, size, &got, nullptr);
+  *bytes_read = got;
+  return ok != FALSE;
+}
+
+bool WindowsPlatform::WriteFile(FileHandle file, const void* data,
+                                std::uint32_t size,
+                                std::uint32_t* bytes_written) {
+  // An offset of 0xFFFFFFFF:0xFFFFFFFF is the documented way to write at
+  // the end of the file as one unit on a handle that keeps GENERIC_WRITE,
+  // which the stream needs to shorten the file. Wine emulates it in two
+  // steps (it takes the size, then writes there), so under Wine another
+  // program's append at that very moment can collide with these bytes.
+  OVERLAPPED at_end{};
+  at_end.Offset = 0xFFFFFFFF;
+  at_end.OffsetHigh = 0xFFFFFFFF;
+  DWORD put = 0;
+  const BOOL ok = ::WriteFile(ToHandle(file), data, size, &put, &at_end);
+  *bytes_written = put;
+  return ok != FALSE;
+}
+
+bool WindowsPlatform::SetFilePointerEx(FileHandle file, std::int64_t distance,
+                                       SeekOrigin origin,
+                                       std::int64_t* new_position) {
+  LARGE_INTEGER move{};
+  move.QuadPart = distance;
+  LARGE_INTEGER moved{};
+  const BOOL ok =
+      ::SetFilePointerEx(ToHandle(file), move, &moved,
+                         origin == SeekOrigin::kBegin ? FILE_BEGIN : FILE_END);
+  *new_position = moved.QuadPart;
+  return ok != FALSE;
+}
+
+bool WindowsPlatform::SetEndOfFile(FileHandle file) {
+  return ::SetEndOfFile(ToHandle(file)) != FALSE;
+}
+
+bool WindowsPlatform::FlushFileBuffers(FileHandle file) {
+  return ::FlushFileBuffers(ToHandle(file)) != FALSE;
+}
+
+bool WindowsPlatform::CloseHandle(FileHandle file) {
+  return ::CloseHandle(ToHandle(file)) != FALSE;
+}
+
+bool WindowsPlatform::WriteStandardOutput(const char* text, std::size_t size) {
+  // stdout is in text mode, which turns "\n" into CR LF.
+  const bool written = std::fwrite(text, 1, size, stdout) == size;
+  return std::fflush(stdout) == 0 && written;
+}
 
 Platform& SystemPlatform() {
   static WindowsPlatform platform;
