@@ -1,11 +1,11 @@
-# cmake -DOBJDUMP=... -DPROGRAM=... -P CheckImports.cmake
+# cmake -DOBJDUMP=... -DPROGRAM=... [-DALLOWED=a.dll;b.dll] -P CheckImports.cmake
 #
 # Fails unless PROGRAM imports only KERNEL32 and the C runtime that ships with
-# Windows, so that it runs on a clean system with nothing installed. Any other
-# import (a MinGW runtime DLL once -static is lost, say) is a decision to make
-# here, not an accident.
+# Windows, and the DLLs in ALLOWED, so that it runs on a clean system with
+# nothing installed. Any other import (a MinGW runtime DLL once -static is
+# lost, say) is a decision to make here, not an accident.
 cmake_minimum_required(VERSION 3.25)
-set(allowed kernel32.dll msvcrt.dll)
+set(allowed kernel32.dll msvcrt.dll ${ALLOWED})
 
 execute_process(COMMAND "${OBJDUMP}" -p "${PROGRAM}"
   OUTPUT_VARIABLE headers

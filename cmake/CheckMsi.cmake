@@ -1,11 +1,12 @@
 # cmake -DMSIINFO=... -DMSI=... -P CheckMsi.cmake
 #
-# Fails unless the MSI runs svcentry.exe the way Windows needs it and Wine
-# cannot show: as a deferred custom action without impersonation whose
-# failure fails the install (type 3090 = a program the package installs, 18,
-# + deferred, 1024, + not impersonated, 2048), sequenced after InstallFiles
-# and before InstallFinalize. wixl has placed an action given
-# After="InstallFiles" behind InstallFinalize, where no deferred action runs.
+# Fails unless the MSI runs the custom action the way Windows needs it and
+# Wine cannot show: RegisterServiceEntry of the DLL in its Binary table, as a
+# deferred custom action without impersonation whose failure fails the
+# install (type 3073 = a DLL in the Binary table, 1, + deferred, 1024, + not
+# impersonated, 2048), sequenced after InstallFiles and before
+# InstallFinalize. wixl has placed an action given After="InstallFiles"
+# behind InstallFinalize, where no deferred action runs.
 # Also fails unless it installs the program with its license and notices,
 # each file a component of its own and that component's key path, as Windows
 # Installer's component rules ask: a file added to a component that another
@@ -25,11 +26,17 @@ function(msi_table table variable)
 endfunction()
 
 msi_table(CustomAction actions)
-if(NOT actions MATCHES "\nRegisterServiceEntry\t([0-9]+)\tSvcentryExe\t")
-  message(FATAL_ERROR "${MSI} has no action running svcentry.exe")
+if(NOT actions MATCHES
+   "\nRegisterServiceEntry\t([0-9]+)\tSvcentryMsi\tRegisterServiceEntry\t")
+  message(FATAL_ERROR "${MSI} has no action calling RegisterServiceEntry of "
+    "the binary SvcentryMsi")
 endif()
-if(NOT CMAKE_MATCH_1 EQUAL 3090)
-  message(FATAL_ERROR "RegisterServiceEntry has type ${CMAKE_MATCH_1}, not 3090")
+if(NOT CMAKE_MATCH_1 EQUAL 3073)
+  message(FATAL_ERROR "RegisterServiceEntry has type ${CMAKE_MATCH_1}, not 3073")
+endif()
+msi_table(Binary binaries)
+if(NOT binaries MATCHES "\nSvcentryMsi\t")
+  message(FATAL_ERROR "${MSI} carries no binary SvcentryMsi")
 endif()
 
 msi_table(InstallExecuteSequence sequence)

@@ -4,11 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
-#if !defined(SVCENTRY_PROGRAM) || !defined(SVCENTRY_VERSION)
-#error "SVCENTRY_PROGRAM and the project's SVCENTRY_* facts must be defined"
+#if !defined(SVCENTRY_PROGRAM) || !defined(SVCENTRY_MSI_ACTION) || \
+    !defined(SVCENTRY_VERSION)
+#error "The binaries and the project's SVCENTRY_* facts must be defined"
 #endif
 
 namespace svcentry {
@@ -28,20 +30,40 @@ std::string VersionString(const std::vector<char>& information,
   return {static_cast<const char*>(value), length - 1};
 }
 
-TEST(ProgramResources, VersionInformationComesFromTheProject) {
+// The SDK spells these with a lower-case suffix.
+constexpr DWORD kApplication =
+    VFT_APP;  // NOLINT(cert-dcl16-c,readability-uppercase-literal-suffix)
+constexpr DWORD kLibrary =
+    VFT_DLL;  // NOLINT(cert-dcl16-c,readability-uppercase-literal-suffix)
+
+struct Binary {
+  const char* path;
+  const char* file_name;
+  DWORD file_type;
+};
+
+void PrintTo(const Binary& binary, std::ostream* out) {
+  *out << binary.file_name;
+}
+
+class BinaryResources : public ::testing::TestWithParam<Binary> {};
+
+TEST_P(BinaryResources, VersionInformationComesFromTheProject) {
+  const Binary& binary = GetParam();
   DWORD ignored = 0;
-  const DWORD size = GetFileVersionInfoSizeA(SVCENTRY_PROGRAM, &ignored);
+  const DWORD size = GetFileVersionInfoSizeA(binary.path, &ignored);
   ASSERT_NE(size, 0U) << "error " << GetLastError();
   std::vector<char> information(size);
-  ASSERT_NE(GetFileVersionInfoA(SVCENTRY_PROGRAM, 0, size, information.data()),
+  ASSERT_NE(GetFileVersionInfoA(binary.path, 0, size, information.data()),
             FALSE);
 
   EXPECT_EQ(VersionString(information, "ProductName"), SVCENTRY_PRODUCT);
   EXPECT_EQ(VersionString(information, "ProductVersion"), SVCENTRY_VERSION);
   EXPECT_EQ(VersionString(information, "FileVersion"), SVCENTRY_VERSION);
-  EXPECT_EQ(VersionString(information, "FileDescription"),
-            SVCENTRY_DESCRIPTION);
-  EXPECT_EQ(VersionString(information, "OriginalFilename"), "svcentry.exe");
+  EXPECT_EQ(VersionString(information, "FileDescription")
+                .rfind(SVCENTRY_DESCRIPTION, 0),
+            0U);
+  EXPECT_EQ(VersionString(information, "OriginalFilename"), binary.file_name);
 
   void* value = nullptr;
   UINT length = 0;
@@ -50,7 +72,18 @@ TEST(ProgramResources, VersionInformationComesFromTheProject) {
   EXPECT_EQ(fixed->dwProductVersionMS,
             DWORD{SVCENTRY_VERSION_MAJOR} << 16 | SVCENTRY_VERSION_MINOR);
   EXPECT_EQ(fixed->dwProductVersionLS, DWORD{SVCENTRY_VERSION_PATCH} << 16);
+  EXPECT_EQ(fixed->dwFileType, binary.file_type);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Release, BinaryResources,
+    ::testing::Values(Binary{SVCENTRY_PROGRAM, "svcentry.exe", kApplication},
+                      Binary{SVCENTRY_MSI_ACTION, "svcentry-msi.dll",
+                             kLibrary}),
+    [](const ::testing::TestParamInfo<Binary>& param_info) {
+      return std::string(
+          param_info.param.file_type == kApplication ? "Program" : "MsiAction");
+    });
 
 TEST(ProgramResources, ManifestAsksToRunAsTheInvoker) {
   const HMODULE program =
