@@ -1,14 +1,17 @@
 ; An installer that bundles svcentry.exe and registers the gds_db service
 ; while installing. Build it with makensis in the directory that holds
-; svcentry.exe. It stops, and says why, when svcentry.exe reports a failure.
-Target amd64-unicode
+; svcentry.exe. svcentry.exe runs without a console window; its message
+; goes to the installer's details list and, when it fails, into the box that
+; says why the installer stops.
 !include LogicLib.nsh
+!include TextFunc.nsh
 
 Name "Example"
 OutFile "example-setup.exe"
 ; The services file may be written by administrators only.
 RequestExecutionLevel admin
 AutoCloseWindow true
+ShowInstDetails show
 Page instfiles
 
 Section
@@ -17,16 +20,17 @@ Section
   InitPluginsDir
   SetOutPath "$PLUGINSDIR"
   File "svcentry.exe"
-  ClearErrors
-  ExecWait '"$PLUGINSDIR\svcentry.exe"' $0
-  ${If} ${Errors}
-    StrCpy $0 "none, it did not start"
-  ${EndIf}
+  ; Pushes the output, then the exit code ("error" when it did not start).
+  nsExec::ExecToStack '"$PLUGINSDIR\svcentry.exe"'
+  Pop $0
+  Pop $1
+  ${TrimNewLines} "$1" $1
+  DetailPrint "svcentry.exe: $1"
   ; Leaves the temporary directory, so that it can be removed at the end,
   ; whatever follows.
   SetOutPath "$TEMP"
   ${If} $0 != 0
-    MessageBox MB_ICONSTOP|MB_OK "The gds_db service could not be registered (svcentry.exe exit code: $0)." /SD IDOK
+    MessageBox MB_ICONSTOP|MB_OK "The gds_db service could not be registered (svcentry.exe exit code: $0).$\r$\n$\r$\n$1" /SD IDOK
     Abort
   ${EndIf}
 SectionEnd

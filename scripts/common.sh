@@ -9,10 +9,12 @@ native_packages=(cmake ninja-build g++ googletest libbenchmark-dev)
 checking_packages=(clang libclang-rt-14-dev)
 # What the Windows lane needs on top: the cross compiler, Wine to run what it
 # builds, and what the release and its tests use: wixl, msitools and faketime
-# for the MSI, NSIS, zip, git, osslsigncode with a PKCS#11 token (SoftHSM2)
-# for the signatures, and Node.js for the SBOM's validator.
+# for the MSI, NSIS, zip and unzip, git, osslsigncode with a PKCS#11 token
+# (SoftHSM2) for the signatures, and Node.js for the validators and Inno
+# Setup's compiler. Wine's 32-bit side (install_wine32) runs the installers
+# that are 32-bit programs.
 windows_packages=(g++-mingw-w64-x86-64-posix wine64 wixl msitools faketime nsis
-  zip git openssl osslsigncode libengine-pkcs11-openssl softhsm2)
+  zip unzip git openssl osslsigncode libengine-pkcs11-openssl softhsm2)
 # What the release needs: the cross build, the MSI, the zip, the date of the
 # last commit, and the tools that sign.
 release_packages=(cmake ninja-build g++-mingw-w64-x86-64-posix wixl msitools
@@ -32,6 +34,22 @@ install_missing() {
   "${sudo[@]}" apt-get update -qq
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq \
     --no-install-recommends "${missing[@]}" >&2
+}
+
+# install_wine32: Wine's 32-bit side (wine32 of the i386 architecture), which
+# runs 32-bit Windows programs, NSIS and Inno Setup installers among them, in
+# a 64-bit prefix.
+install_wine32() {
+  dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'ok installed' &&
+    return 0
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    local sudo=()
+    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+    echo "Adding the i386 architecture for wine32" >&2
+    "${sudo[@]}" dpkg --add-architecture i386
+  fi
+  # install_missing updates the package lists, which now hold i386's.
+  install_missing wine32:i386
 }
 
 # install_node_modules DIRECTORY: installs the npm packages that

@@ -18,16 +18,8 @@ namespace svcentry {
 namespace {
 
 // The standard output is in text mode: the line feed arrives as CR LF.
-const std::string kAdded =
-    "String 'gds_db           3050/tcp' was successfully added to file " +
-    kServicesPath + "\r\n";
-const std::string kExists = "String 'gds_db           3050/tcp' in file " +
-                            kServicesPath + " already exists\r\n";
-
-std::string CantOpen(const std::string& purpose, int code) {
-  return "Can't open file " + kServicesPath + " for " + purpose +
-         ". Error \xB9" + std::to_string(code);
-}
+const std::string kAdded = kAddedMessage + "\r\n";
+const std::string kExists = kExistsMessage + "\r\n";
 
 ProgramRun RunTool(Holder holder, const std::string& arguments) {
   return RunHolding(holder, SVCENTRY_PROGRAM, arguments);
@@ -70,21 +62,21 @@ const std::vector<Case> kCases = {
     {"OpenLastLineThenCtrlZ", File("echo 7/tcp\x1a"), Holder::kNone, "", 0,
      kAdded, File("echo 7/tcp\r\n" + kEntryLine)},
     {"EmptyFile", File(""), Holder::kNone, "", 0, kAdded, File(kEntryLine)},
-    {"FileMissing", kMissing, Holder::kNone, "", 1, CantOpen("reading", 2),
-     kMissing},
+    {"FileMissing", kMissing, Holder::kNone, "", 1,
+     CantOpenMessage("reading", 2), kMissing},
     // Opening a directory as a file is refused with "access denied".
     {"DirectoryInstead", kDirectory, Holder::kNone, "", 1,
-     CantOpen("reading", 5), kDirectory},
+     CantOpenMessage("reading", 5), kDirectory},
     {"HeldForReadersWithEntry", File(kEcho + kEntryLine), Holder::kReadersOnly,
      "", 0, kExists, File(kEcho + kEntryLine)},
     {"HeldForReadersWithoutEntry", File(kEcho), Holder::kReadersOnly, "", 1,
-     CantOpen("writing", 32), File(kEcho)},
+     CantOpenMessage("writing", 32), File(kEcho)},
     {"HeldBySharingWriter", File(kEcho), Holder::kSharingWriter, "", 0, kAdded,
      File(kEcho + kEntryLine)},
     {"ArgumentsWhenAdding", File(kEcho), Holder::kNone, kAnyArguments, 0,
      kAdded, File(kEcho + kEntryLine)},
     {"ArgumentsWhenFileMissing", kMissing, Holder::kNone, kAnyArguments, 1,
-     CantOpen("reading", 2), kMissing},
+     CantOpenMessage("reading", 2), kMissing},
 };
 
 class EndToEnd : public ServicesFileTest,

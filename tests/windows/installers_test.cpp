@@ -1,7 +1,9 @@
 // The program inside the installers it is made for, run as their users run
-// them in the Wine prefix: the MSI with msiexec (over the MSI of release
-// 1.0.0, as it was released), the NSIS example installer with its window,
-// and the batch example with cmd.
+// them in the Wine prefix: the MSI with msiexec, the NSIS example installer
+// with its window and silently, the Inno Setup example silently with a log,
+// and the batch example with cmd. Each must leave the program's message
+// where its user looks for it. The MSI also upgrades the MSI of release
+// 1.0.0, as it was released, repairs, and refuses that earlier version.
 #include <windows.h>
 // After windows.h, which it needs.
 #include <msi.h>
@@ -9,7 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <optional>
+#include <fstream>
+#include <iterator>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -17,9 +20,10 @@
 #include "tests/windows/child_process.h"
 #include "tests/windows/services_file.h"
 
-#if !defined(SVCENTRY_MSI) || !defined(SVCENTRY_MSI_RELEASED) || \
-    !defined(SVCENTRY_NSIS_SETUP) || !defined(SVCENTRY_BATCH) || \
-    !defined(SVCENTRY_SERVICE_LOOKUP) || !defined(SVCENTRY_PRODUCT)
+#if !defined(SVCENTRY_MSI) || !defined(SVCENTRY_MSI_RELEASED) ||      \
+    !defined(SVCENTRY_NSIS_SETUP) || !defined(SVCENTRY_INNO_SETUP) || \
+    !defined(SVCENTRY_BATCH) || !defined(SVCENTRY_SERVICE_LOOKUP) ||  \
+    !defined(SVCENTRY_PRODUCT)
 #error "The installers under test must be named"
 #endif
 
@@ -28,29 +32,55 @@ namespace {
 
 const std::string kMsiexec = "C:\\windows\\system32\\msiexec.exe";
 const std::string kCmd = "C:\\windows\\system32\\cmd.exe";
-// Where the MSI puts its files.
-const std::string kInstallDirectory = "C:\\Program Files\\svcentry";
+// Where the MSI and the Inno Setup example put their files.
+const std::string kMsiDirectory = "C:\\Program Files\\svcentry";
+const std::string kInnoDirectory = "C:\\Program Files\\Example";
+// The logs the tests ask msiexec and the Inno Setup example to write.
+const std::string kMsiLog = "C:\\windows\\temp\\svcentry-msi.log";
+const std::string kInnoLog = "C:\\windows\\temp\\svcentry-inno.log";
+// What Windows Installer answers for a failed install: 1603 on Windows.
+constexpr std::uint32_t kInstallFailure = ERROR_INSTALL_FAILURE;
+// A repair that reinstalls every file and runs the action again.
+const std::string kRepair = " REINSTALL=ALL REINSTALLMODE=vamus";
+
+std::string Verbatim(const std::string& message) { return message; }
+
+// Inno Setup reads the program's output as UTF-8: the byte 0xB9 is none,
+// and its log shows U+FFFD in its place.
+std::string AsInnoLogsIt(const std::string& message) {
+  std::string logged;
+  for (const char byte : message) {
+    logged +=
+        byte == '\xB9' ? std::string("\xEF\xBF\xBD") : std::string(1, byte);
+  }
+  return logged;
+}
 
 struct Installer {
-  const char* name;
-  std::string program;
+  const char* name = "";
+  std::string program{};
   // Its arguments for a first install, and for a second one over it.
-  std::string install;
-  std::string install_again;
-  // Its arguments that remove what the second install left; "" for none.
-  std::string uninstall;
-  // The directory it installs into, and the files the second install
-  // leaves there, the program first; "" and none for none.
-  std::string directory;
-  std::vector<std::string> files;
-  // The products of this name Windows Installer lists after the second
-  // install.
-  int products = 0;
-  // How it reports a failure: the exit code (none for any but 0), the
-  // message boxes it shows and what it writes to standard error.
-  std::optional<std::uint32_t> failure_exit;
-  std::vector<std::string> failure_message_boxes;
-  std::string failure_error;
+  std::string install{};
+  std::string install_again{};
+  // The program and arguments that remove what it installed; "" for none.
+  std::string uninstaller{};
+  std::string uninstall{};
+  // The directory it installs into and the files it puts there; "" and
+  // none for none.
+  std::string directory{};
+  std::vector<std::string> files{};
+  // Where its user reads the program's message: a log it writes ("" for
+  // none), or standard output.
+  std::string log{};
+  bool console = false;
+  // How the log spells a message.
+  std::string (*as_logged)(const std::string&) = Verbatim;
+  // How it reports a failure: its exit code, the text before the program's
+  // message in the one message box it shows ("" for none), and what it
+  // writes to standard error.
+  std::uint32_t failure_exit = 0;
+  std::string failure_box{};
+  std::string failure_error{};
 };
 
 void PrintTo(const Installer& installer, std::ostream* out) {
@@ -59,6 +89,21 @@ void PrintTo(const Installer& installer, std::ostream* out) {
 
 bool Exists(const std::string& path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Inno Setup's uninstaller ends while a copy of it still removes the last
+// files and the directory, so their going is waited for.
+bool Vanishes(const std::string& path) {
+  constexpr int kPolls = 100;
+  for (int poll = 0; poll < kPolls && Exists(path); ++poll) {
+    Sleep(100);
+  }
+  return !Exists(path);
+}
+
+std::string Contents(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 // The installed products Windows Installer lists under svcentry's name.
@@ -80,101 +125,180 @@ int ListedProducts() {
 
 // The paths are quoted for the command line: a build directory may hold
 // spaces.
+const std::string kMsiInstall = "/i \"" SVCENTRY_MSI "\" /qn /l*v " + kMsiLog;
+const std::string kInnoInstall =
+    "/VERYSILENT /SUPPRESSMSGBOXES /NORESTART /LOG=" + kInnoLog;
+const std::string kNsisFailure =
+    "The gds_db service could not be registered (svcentry.exe exit code: "
+    "1).\r\n\r\n";
+
 const std::vector<Installer> kInstallers = {
-    // The second install is this version, which replaces release 1.0.0:
-    // had it not, the program would stay after the uninstall.
-    {"Msi",
-     kMsiexec,
-     "/i \"" SVCENTRY_MSI_RELEASED "\" /qn",
-     "/i \"" SVCENTRY_MSI "\" /qn",
-     "/x \"" SVCENTRY_MSI "\" /qn",
-     kInstallDirectory,
-     {"svcentry.exe", "LICENSE", "THIRD-PARTY-NOTICES.txt"},
-     1,
-     std::nullopt,
-     {},
-     ""},
-    {"Nsis",
-     SVCENTRY_NSIS_SETUP,
-     "",
-     "",
-     "",
-     "",
-     {},
-     0,
-     2,
-     {"The gds_db service could not be registered (svcentry.exe exit code: "
-      "1)."},
-     ""},
-    {"Batch",
-     kCmd,
-     "/c \"" SVCENTRY_BATCH "\"",
-     "/c \"" SVCENTRY_BATCH "\"",
-     "",
-     "",
-     {},
-     0,
-     1,
-     {},
-     "The gds_db service could not be registered.\r\n"},
+    // The second install is a repair, which runs the action again.
+    {.name = "Msi",
+     .program = kMsiexec,
+     .install = kMsiInstall,
+     .install_again = kMsiInstall + kRepair,
+     .uninstaller = kMsiexec,
+     .uninstall = "/x \"" SVCENTRY_MSI "\" /qn",
+     .directory = kMsiDirectory,
+     .files = {"svcentry.exe", "LICENSE", "THIRD-PARTY-NOTICES.txt"},
+     .log = kMsiLog,
+     .failure_exit = kInstallFailure},
+    {.name = "NsisWithWindow",
+     .program = SVCENTRY_NSIS_SETUP,
+     .failure_exit = 2,
+     .failure_box = kNsisFailure},
+    {.name = "NsisSilent",
+     .program = SVCENTRY_NSIS_SETUP,
+     .install = "/S",
+     .install_again = "/S",
+     .failure_exit = 2},
+    // Setup stops before it installs anything: exit code 7.
+    {.name = "InnoSetup",
+     .program = SVCENTRY_INNO_SETUP,
+     .install = kInnoInstall,
+     .install_again = kInnoInstall,
+     .uninstaller = kInnoDirectory + "\\unins000.exe",
+     .uninstall = "/VERYSILENT /SUPPRESSMSGBOXES",
+     .directory = kInnoDirectory,
+     .files = {"LICENSE", "THIRD-PARTY-NOTICES.txt"},
+     .log = kInnoLog,
+     .as_logged = AsInnoLogsIt,
+     .failure_exit = 7},
+    {.name = "Batch",
+     .program = kCmd,
+     .install = "/c \"" SVCENTRY_BATCH "\"",
+     .install_again = "/c \"" SVCENTRY_BATCH "\"",
+     .console = true,
+     .failure_exit = 1,
+     .failure_error = "The gds_db service could not be registered.\r\n"},
 };
+
+// Runs `installer` with `arguments` while `holder` holds the services file,
+// and expects the program's `message` where its user reads it.
+ProgramRun Install(const Installer& installer, const std::string& arguments,
+                   Holder holder, const std::string& message) {
+  DeleteFileA(installer.log.c_str());
+  ProgramRun run = RunHolding(holder, installer.program, arguments);
+  if (!installer.log.empty()) {
+    const std::string log = Contents(installer.log);
+    EXPECT_NE(log.find(installer.as_logged(message)), std::string::npos)
+        << "the log does not hold " << ::testing::PrintToString(message)
+        << ":\n"
+        << log;
+  }
+  if (installer.console) {
+    EXPECT_EQ(run.standard_output.substr(0, message.size()), message);
+  }
+  return run;
+}
 
 class Installers : public ServicesFileTest,
                    public ::testing::WithParamInterface<Installer> {};
 
-TEST_P(Installers, RegisterTheEntryOnceOrFailAndChangeNothing) {
+TEST_P(Installers, LeaveTheMessageWhereTheirUserLooks) {
   const Installer& installer = GetParam();
   const auto installed = [&installer](const std::string& file) {
     return installer.directory + "\\" + file;
   };
-  if (!installer.uninstall.empty()) {
-    // Whatever an earlier run left installed goes: the second install
-    // replaces it, and its uninstall removes all.
-    RunProgram(installer.program, installer.install_again);
-    RunProgram(installer.program, installer.uninstall);
+  if (!installer.uninstall.empty() && Exists(installer.uninstaller)) {
+    // Whatever an earlier run left installed goes.
+    RunProgram(installer.uninstaller, installer.uninstall);
+    Vanishes(installer.directory);
   }
   Establish(File(kEcho));
   const Services registered = File(kEcho + kEntryLine);
 
-  ProgramRun run = RunProgram(installer.program, installer.install);
+  ProgramRun run =
+      Install(installer, installer.install, Holder::kNone, kAddedMessage);
   EXPECT_EQ(run.exit_code, 0U) << run.standard_output << run.standard_error;
   EXPECT_EQ(run.message_boxes, std::vector<std::string>{});
   EXPECT_EQ(run.standard_error, "");
   EXPECT_EQ(Observe(), registered);
   EXPECT_EQ(RunProgram(SVCENTRY_SERVICE_LOOKUP).standard_output, "3050\r\n");
-  EXPECT_TRUE(installer.files.empty() ||
-              Exists(installed(installer.files.front())));
-
-  run = RunProgram(installer.program, installer.install_again);
-  EXPECT_EQ(run.exit_code, 0U) << run.standard_output << run.standard_error;
-  EXPECT_EQ(Observe(), registered);
-  EXPECT_EQ(ListedProducts(), installer.products);
   for (const std::string& file : installer.files) {
     EXPECT_TRUE(Exists(installed(file))) << file;
   }
 
+  run = Install(installer, installer.install_again, Holder::kNone,
+                kExistsMessage);
+  EXPECT_EQ(run.exit_code, 0U) << run.standard_output << run.standard_error;
+  EXPECT_EQ(run.message_boxes, std::vector<std::string>{});
+  EXPECT_EQ(Observe(), registered);
+
   if (!installer.uninstall.empty()) {
     // Other software may use the entry: uninstalling leaves it, and nothing
     // else.
-    EXPECT_EQ(RunProgram(installer.program, installer.uninstall).exit_code, 0U);
-    EXPECT_FALSE(Exists(installer.directory));
-    EXPECT_EQ(ListedProducts(), 0);
+    EXPECT_EQ(RunProgram(installer.uninstaller, installer.uninstall).exit_code,
+              0U);
+    EXPECT_TRUE(Vanishes(installer.directory));
     EXPECT_EQ(Observe(), registered);
   }
+  EXPECT_EQ(ListedProducts(), 0);
 
-  // The services file is held by a program that lets others only read it.
+  // The services file is held by a program that lets others only read it:
+  // the install fails and leaves nothing behind.
   Establish(File(kEcho));
-  run = RunHolding(Holder::kReadersOnly, installer.program,
-                   installer.install_again);
-  EXPECT_NE(run.exit_code, 0U);
-  if (installer.failure_exit) {
-    EXPECT_EQ(run.exit_code, *installer.failure_exit);
+  const std::string refused = CantOpenMessage("writing", 32);
+  run = Install(installer, installer.install, Holder::kReadersOnly, refused);
+  EXPECT_EQ(run.exit_code, installer.failure_exit);
+  std::vector<std::string> boxes;
+  if (!installer.failure_box.empty()) {
+    boxes.push_back(installer.failure_box + refused);
   }
-  EXPECT_EQ(run.message_boxes, installer.failure_message_boxes);
+  EXPECT_EQ(run.message_boxes, boxes);
   EXPECT_EQ(run.standard_error, installer.failure_error);
   EXPECT_EQ(Observe(), File(kEcho));
-  // A failed install is rolled back.
   EXPECT_TRUE(installer.directory.empty() || !Exists(installer.directory));
+  EXPECT_EQ(ListedProducts(), 0);
+}
+
+class MsiRelease : public ServicesFileTest {};
+
+// Release 1.0.0's MSI ran svcentry.exe as its action; this one runs the
+// custom action DLL. An administrator's fleet moves from one to the other,
+// repairs and may try to go back.
+TEST_F(MsiRelease, UpgradesRepairsAndRefusesTheEarlierVersion) {
+  const std::string released = "/i \"" SVCENTRY_MSI_RELEASED "\" /qn";
+  RunProgram(kMsiexec, "/x \"" SVCENTRY_MSI "\" /qn");
+  RunProgram(kMsiexec, "/x \"" SVCENTRY_MSI_RELEASED "\" /qn");
+  Establish(File(kEcho));
+  const Services registered = File(kEcho + kEntryLine);
+  ASSERT_EQ(RunProgram(kMsiexec, released).exit_code, 0U);
+  ASSERT_EQ(Observe(), registered);
+
+  // The upgrade replaces 1.0.0: one product, with every file of this one.
+  DeleteFileA(kMsiLog.c_str());
+  EXPECT_EQ(RunProgram(kMsiexec, kMsiInstall).exit_code, 0U);
+  EXPECT_NE(Contents(kMsiLog).find(kExistsMessage), std::string::npos);
+  EXPECT_EQ(ListedProducts(), 1);
+  EXPECT_TRUE(Exists(kMsiDirectory + "\\THIRD-PARTY-NOTICES.txt"));
+  EXPECT_EQ(Observe(), registered);
+
+  // 1.0.0 is refused over it, which stays as it was.
+  EXPECT_EQ(RunProgram(kMsiexec, released).exit_code, kInstallFailure);
+  EXPECT_EQ(ListedProducts(), 1);
+  EXPECT_TRUE(Exists(kMsiDirectory + "\\THIRD-PARTY-NOTICES.txt"));
+
+  // A repair runs the action again, which brings back an entry that was
+  // deleted since the install.
+  Establish(File(kEcho));
+  DeleteFileA(kMsiLog.c_str());
+  EXPECT_EQ(RunProgram(kMsiexec, kMsiInstall + kRepair).exit_code, 0U);
+  EXPECT_NE(Contents(kMsiLog).find(kAddedMessage), std::string::npos);
+  EXPECT_EQ(Observe(), registered);
+
+  // With its full user interface, a failed repair shows the message in a
+  // dialog, and changes nothing.
+  Establish(File(kEcho));
+  const ProgramRun failed = RunHolding(Holder::kReadersOnly, kMsiexec,
+                                       "/i \"" SVCENTRY_MSI "\"" + kRepair);
+  EXPECT_EQ(failed.exit_code, kInstallFailure);
+  EXPECT_EQ(failed.message_boxes,
+            std::vector<std::string>{CantOpenMessage("writing", 32)});
+  EXPECT_EQ(Observe(), File(kEcho));
+
+  EXPECT_EQ(RunProgram(kMsiexec, "/x \"" SVCENTRY_MSI "\" /qn").exit_code, 0U);
   EXPECT_EQ(ListedProducts(), 0);
 }
 

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <string>
 #include <utility>
 
 namespace svcentry {
@@ -13,6 +14,11 @@ namespace fs = std::filesystem;
 
 Services File(std::string bytes) {
   return {Services::Kind::kFile, std::move(bytes)};
+}
+
+std::string CantOpenMessage(const std::string& purpose, int code) {
+  return "Can't open file " + kServicesPath + " for " + purpose +
+         ". Error \xB9" + std::to_string(code);
 }
 
 void PrintTo(const Services& services, std::ostream* out) {

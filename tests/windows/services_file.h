@@ -17,6 +17,17 @@ inline const std::string kServicesPath =
 inline const std::string kEntryLine = "gds_db           3050/tcp\r\n";
 inline const std::string kEcho = "echo             7/tcp\r\n";
 
+// The program's messages about the services file, without the line end that
+// standard output gives the two success messages.
+inline const std::string kAddedMessage =
+    "String 'gds_db           3050/tcp' was successfully added to file " +
+    kServicesPath;
+inline const std::string kExistsMessage =
+    "String 'gds_db           3050/tcp' in file " + kServicesPath +
+    " already exists";
+/// "Can't open file ... for PURPOSE. Error №CODE".
+std::string CantOpenMessage(const std::string& purpose, int code);
+
 // What stands at the services path.
 struct Services {
   enum class Kind { kFile, kMissing, kDirectory };
