@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # Signs the release with a throwaway key, once as a key file and once on a
 # PKCS#11 token (SoftHSM2), and fails unless both give the same files; the
-# program and the MSI verify against the throwaway CA; removing the signature
-# gives back the tested program; the signed MSI carries the signed program,
-# installs in the Wine prefix, and leaves a program there that still
-# verifies. A release asked to sign with half a configuration, or with a
-# key that is not the certificate's, must stop and publish nothing.
+# program, the custom action and the MSI verify against the throwaway CA;
+# removing the signatures gives back the tested binaries; the signed MSI
+# carries the signed binaries, installs in the Wine prefix (its custom
+# action signed and all), and leaves a program there that still verifies. A
+# release asked to sign with half a configuration, or with a key that is not
+# the certificate's, must stop and publish nothing.
 #
-#   release_signed.sh PROJECT_ROOT WORK_DIRECTORY TESTED_PROGRAM WINE_PREFIX
+#   release_signed.sh PROJECT_ROOT WORK_DIRECTORY TESTED_PROGRAM TESTED_ACTION
+#                     WINE_PREFIX
 set -euo pipefail
-root=$1 work=$2 tested=$3 prefix=$4
+root=$1 work=$2 tested=$3 tested_action=$4 prefix=$5
 
 rm -rf "$work"
 mkdir -p "$work/keys" "$work/tokens"
@@ -110,16 +112,22 @@ for name in SHA256SUMS $(awk '{print $2}' SHA256SUMS); do
 done
 sha256sum -c --quiet SHA256SUMS || failed "SHA256SUMS does not list the signed files"
 msi=$(ls svcentry-*-x64.msi)
-for name in svcentry.exe "$msi"; do
+for name in svcentry.exe svcentry-msi.dll "$msi"; do
   osslsigncode verify -CAfile ../keys/ca.pem -in "$name" >"$work/verify.out" 2>&1 ||
     failed "$name does not verify:" "$(cat "$work/verify.out")"
 done
 osslsigncode remove-signature -in svcentry.exe -out "$work/unsigned.exe" >/dev/null
 cmp "$work/unsigned.exe" "$tested" ||
   failed "svcentry.exe without its signature is not the tested program"
+osslsigncode remove-signature -in svcentry-msi.dll -out "$work/unsigned.dll" \
+  >/dev/null
+cmp "$work/unsigned.dll" "$tested_action" ||
+  failed "svcentry-msi.dll without its signature is not the tested one"
 msiextract -C "$work" "$msi" >/dev/null
 cmp svcentry.exe "$work/svcentry/svcentry.exe" ||
   failed "the signed MSI does not carry the signed program"
+msiinfo extract "$msi" Binary.SvcentryMsi | cmp - svcentry-msi.dll ||
+  failed "the signed MSI does not carry the signed custom action"
 
 # The signed MSI installs, and what it installs still verifies. The
 # program's run adds the entry to the prefix's services file.

@@ -2,15 +2,19 @@
 # Builds the release twice, from two copies of the sources in directories of
 # different paths, at different times, under different time zones, locales
 # and umasks, and fails unless both give the same files, byte for byte; the
-# program is the very one the tests ran and the one inside the MSI; and the
-# SBOM is valid CycloneDX that names the program's hash.
+# program and the custom action are the very ones the tests ran and the ones
+# inside the MSI; the zip carries the documents and installer examples as
+# they stand; and the SBOM is valid CycloneDX that names both binaries'
+# hashes.
 #
-#   release_twice.sh PROJECT_ROOT WORK_DIRECTORY TESTED_PROGRAM NODE
+#   release_twice.sh PROJECT_ROOT WORK_DIRECTORY TESTED_PROGRAM TESTED_ACTION
+#                    NODE
 set -euo pipefail
 root=$1
 work=$2
 tested=$3
-node=$4
+tested_action=$4
+node=$5
 
 rm -rf "$work"
 "$root/scripts/release" "$work/first" >/dev/null
@@ -34,22 +38,41 @@ for name in SHA256SUMS $(awk '{print $2}' SHA256SUMS); do
     status=1
   fi
 done
-if ! cmp svcentry.exe "$tested"; then
-  echo "the released svcentry.exe is not the tested $tested" >&2
+if ! cmp svcentry.exe "$tested" || ! cmp svcentry-msi.dll "$tested_action"; then
+  echo "the released binaries are not the tested $tested, $tested_action" >&2
   status=1
 fi
-msiextract -C "$work" svcentry-*-x64.msi >/dev/null
+msi=$(ls svcentry-*-x64.msi)
+msiextract -C "$work" "$msi" >/dev/null
 for name in svcentry.exe LICENSE THIRD-PARTY-NOTICES.txt; do
   if ! cmp "$name" "$work/svcentry/$name"; then
     echo "the MSI holds another $name" >&2
     status=1
   fi
 done
-sbom=$(ls svcentry-*.cdx.json)
-"$node" "$root/tests/validators/validate-sbom.mjs" "$sbom" || status=1
-if ! grep -q "\"$(sha256sum <svcentry.exe | cut -d' ' -f1)\"" "$sbom"; then
-  echo "$sbom does not name the SHA-256 of svcentry.exe" >&2
+if ! msiinfo extract "$msi" Binary.SvcentryMsi | cmp - svcentry-msi.dll; then
+  echo "the MSI's custom action is not svcentry-msi.dll" >&2
   status=1
 fi
+unzip -q -d "$work/zip" svcentry-*-windows-x86_64.zip
+for name in svcentry.exe svcentry-msi.dll THIRD-PARTY-NOTICES.txt; do
+  cmp "$name" "$work/zip/$name" || status=1
+done
+for name in README.md LICENSE CHANGELOG.md SECURITY.md docs/installers.md \
+  examples/install.cmd examples/setup.iss examples/setup.nsi \
+  windows/svcentry.wxs; do
+  if ! cmp "$root/$name" "$work/zip/$name"; then
+    echo "the zip does not carry $name as it stands" >&2
+    status=1
+  fi
+done
+sbom=$(ls svcentry-*.cdx.json)
+"$node" "$root/tests/validators/validate-sbom.mjs" "$sbom" || status=1
+for name in svcentry.exe svcentry-msi.dll; do
+  if ! grep -q "\"$(sha256sum <"$name" | cut -d' ' -f1)\"" "$sbom"; then
+    echo "$sbom does not name the SHA-256 of $name" >&2
+    status=1
+  fi
+done
 cat SHA256SUMS
 exit $status
