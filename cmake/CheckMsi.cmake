@@ -1,4 +1,4 @@
-# cmake -DMSIINFO=... -DMSI=... -P CheckMsi.cmake
+# cmake -DMSIINFO=... -DMSI=... [-DDOCUMENT=...] -P CheckMsi.cmake
 #
 # Fails unless the MSI runs the custom action the way Windows needs it and
 # Wine cannot show: RegisterServiceEntry of the DLL in its Binary table, as a
@@ -88,3 +88,20 @@ foreach(name svcentry.exe LICENSE THIRD-PARTY-NOTICES.txt)
     message(FATAL_ERROR "${MSI} does not install ${name}")
   endif()
 endforeach()
+
+# Fleet tools find and remove an installed product by its codes, so the
+# guide that gives them must give the MSI's own.
+if(DOCUMENT)
+  msi_table(Property properties)
+  file(READ "${DOCUMENT}" document)
+  foreach(code ProductCode UpgradeCode)
+    if(NOT properties MATCHES "\n${code}\t([^\r\n]+)")
+      message(FATAL_ERROR "${MSI} has no ${code}")
+    endif()
+    string(FIND "${document}" "${CMAKE_MATCH_1}" found)
+    if(found EQUAL -1)
+      message(FATAL_ERROR "${DOCUMENT} does not name the ${code} "
+        "${CMAKE_MATCH_1}")
+    endif()
+  endforeach()
+endif()

@@ -20,7 +20,8 @@ Section
   InitPluginsDir
   SetOutPath "$PLUGINSDIR"
   File "svcentry.exe"
-  ; Pushes the output, then the exit code ("error" when it did not start).
+  ; Leaves the exit code ("error" when it did not start) on the stack, and
+  ; the output beneath it.
   nsExec::ExecToStack '"$PLUGINSDIR\svcentry.exe"'
   Pop $0
   Pop $1

@@ -106,9 +106,10 @@ std::string Contents(const std::string& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// The installed products Windows Installer lists under svcentry's name.
-int ListedProducts() {
-  int listed = 0;
+// The product codes of the installed products Windows Installer lists under
+// svcentry's name.
+std::vector<std::string> ListedProducts() {
+  std::vector<std::string> listed;
   char code[39] = {};
   for (DWORD index = 0; MsiEnumProductsA(index, code) == ERROR_SUCCESS;
        ++index) {
@@ -117,7 +118,7 @@ int ListedProducts() {
     if (MsiGetProductInfoA(code, INSTALLPROPERTY_INSTALLEDPRODUCTNAME, name,
                            &size) == ERROR_SUCCESS &&
         std::string(name) == SVCENTRY_PRODUCT) {
-      ++listed;
+      listed.emplace_back(code);
     }
   }
   return listed;
@@ -234,7 +235,7 @@ TEST_P(Installers, LeaveTheMessageWhereTheirUserLooks) {
     EXPECT_TRUE(Vanishes(installer.directory));
     EXPECT_EQ(Observe(), registered);
   }
-  EXPECT_EQ(ListedProducts(), 0);
+  EXPECT_EQ(ListedProducts(), std::vector<std::string>{});
 
   // The services file is held by a program that lets others only read it:
   // the install fails and leaves nothing behind.
@@ -250,7 +251,7 @@ TEST_P(Installers, LeaveTheMessageWhereTheirUserLooks) {
   EXPECT_EQ(run.standard_error, installer.failure_error);
   EXPECT_EQ(Observe(), File(kEcho));
   EXPECT_TRUE(installer.directory.empty() || !Exists(installer.directory));
-  EXPECT_EQ(ListedProducts(), 0);
+  EXPECT_EQ(ListedProducts(), std::vector<std::string>{});
 }
 
 class MsiRelease : public ServicesFileTest {};
@@ -271,13 +272,13 @@ TEST_F(MsiRelease, UpgradesRepairsAndRefusesTheEarlierVersion) {
   DeleteFileA(kMsiLog.c_str());
   EXPECT_EQ(RunProgram(kMsiexec, kMsiInstall).exit_code, 0U);
   EXPECT_NE(Contents(kMsiLog).find(kExistsMessage), std::string::npos);
-  EXPECT_EQ(ListedProducts(), 1);
+  EXPECT_EQ(ListedProducts().size(), 1U);
   EXPECT_TRUE(Exists(kMsiDirectory + "\\THIRD-PARTY-NOTICES.txt"));
   EXPECT_EQ(Observe(), registered);
 
   // 1.0.0 is refused over it, which stays as it was.
   EXPECT_EQ(RunProgram(kMsiexec, released).exit_code, kInstallFailure);
-  EXPECT_EQ(ListedProducts(), 1);
+  EXPECT_EQ(ListedProducts().size(), 1U);
   EXPECT_TRUE(Exists(kMsiDirectory + "\\THIRD-PARTY-NOTICES.txt"));
 
   // A repair runs the action again, which brings back an entry that was
@@ -298,8 +299,14 @@ TEST_F(MsiRelease, UpgradesRepairsAndRefusesTheEarlierVersion) {
             std::vector<std::string>{CantOpenMessage("writing", 32)});
   EXPECT_EQ(Observe(), File(kEcho));
 
-  EXPECT_EQ(RunProgram(kMsiexec, "/x \"" SVCENTRY_MSI "\" /qn").exit_code, 0U);
-  EXPECT_EQ(ListedProducts(), 0);
+  // A fleet tool removes it by its product code; the entry stays.
+  const std::vector<std::string> products = ListedProducts();
+  ASSERT_EQ(products.size(), 1U);
+  EXPECT_EQ(RunProgram(kMsiexec, "/x " + products.front() + " /qn").exit_code,
+            0U);
+  EXPECT_EQ(ListedProducts(), std::vector<std::string>{});
+  EXPECT_FALSE(Exists(kMsiDirectory));
+  EXPECT_EQ(Observe(), File(kEcho));
 }
 
 std::string InstallerName(
