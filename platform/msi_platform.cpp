@@ -44,6 +44,7 @@ UINT MsiPlatform::ReportOutcome(int exit_code) {
   message_[end] = '\0';
   char escaped[4 * sizeof message_ + 1];
   EscapeFormatting(message_, escaped);
+  int answer = 0;
   const MSIHANDLE record = ::MsiCreateRecord(1);
   if (record != 0) {
     ::MsiRecordSetStringA(record, 0, "[1]");
@@ -52,8 +53,14 @@ UINT MsiPlatform::ReportOutcome(int exit_code) {
                           ? INSTALLMESSAGE_INFO
                           : static_cast<INSTALLMESSAGE>(INSTALLMESSAGE_ERROR |
                                                         MB_ICONERROR | MB_OK);
-    ::MsiProcessMessage(install_, kind, record);
+    answer = ::MsiProcessMessage(install_, kind, record);
     ::MsiCloseHandle(record);
+  }
+  // Cancel means the user cancelled the install meanwhile, which a custom
+  // action answers with a code of its own, so that the install is rolled
+  // back as cancelled.
+  if (answer == IDCANCEL) {
+    return ERROR_INSTALL_USEREXIT;
   }
   return succeeded ? ERROR_SUCCESS : ERROR_INSTALL_FAILURE;
 }

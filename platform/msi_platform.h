@@ -24,7 +24,8 @@ class MsiPlatform final : public WindowsPlatform {
   /// Hands the kept message, without its line end, to the install: after
   /// exit code 0 as information (logged), else as an error (logged, and
   /// shown when the install has a full UI). Returns the custom action's
-  /// result for that exit code: ERROR_SUCCESS or ERROR_INSTALL_FAILURE.
+  /// result for that exit code, ERROR_SUCCESS or ERROR_INSTALL_FAILURE, or
+  /// ERROR_INSTALL_USEREXIT when the install was cancelled meanwhile.
   UINT ReportOutcome(int exit_code);
 
  private:

@@ -34,18 +34,28 @@ void PrintTo(const Message& message, std::ostream* out) {
 }
 
 // Windows Installer's user interface, as an install that logs or shows
-// messages receives them: formatted from the record.
+// messages receives them: formatted from the record. It answers as its user
+// did.
+struct UserInterface {
+  int answer;
+  std::vector<Message> received;
+};
+
 INT CALLBACK Receive(LPVOID context, UINT type, LPCSTR text) {
-  static_cast<std::vector<Message>*>(context)->push_back(
+  auto& user_interface = *static_cast<UserInterface*>(context);
+  user_interface.received.push_back(
       {static_cast<INSTALLMESSAGE>(type & 0xFF000000U),
        text == nullptr ? "" : text});
-  return IDOK;
+  return user_interface.answer;
 }
 
 struct Case {
   const char* name;
   std::string output;
   int exit_code;
+  // What the user interface answers: OK, or Cancel when its user cancelled
+  // the install meanwhile.
+  int answer;
   Message message;
   UINT result;
 };
@@ -63,6 +73,7 @@ const std::vector<Case> kCases = {
      "String 'gds_db           3050/tcp' was successfully added to file " +
          kFormatted + "\n",
      0,
+     IDOK,
      {INSTALLMESSAGE_INFO,
       "String 'gds_db           3050/tcp' was successfully added to file " +
           kFormatted},
@@ -70,31 +81,48 @@ const std::vector<Case> kCases = {
     {"Failure",
      "Can't open file " + kFormatted + " for reading. Error \xB9" + "5",
      1,
+     IDOK,
      {INSTALLMESSAGE_ERROR,
       "Can't open file " + kFormatted + " for reading. Error \xB9" + "5"},
      ERROR_INSTALL_FAILURE},
+    {"CancelledMeanwhile",
+     "String 'gds_db           3050/tcp' in file C:\\services already "
+     "exists\n",
+     0,
+     IDCANCEL,
+     {INSTALLMESSAGE_INFO,
+      "String 'gds_db           3050/tcp' in file C:\\services already "
+      "exists"},
+     ERROR_INSTALL_USEREXIT},
 };
 
 class MsiPlatformReport : public ::testing::TestWithParam<Case> {};
 
 TEST_P(MsiPlatformReport, HandsTheMessageToTheInstallAsItStands) {
   const Case& test_case = GetParam();
-  std::vector<Message> received;
-  MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
+  UserInterface user_interface{test_case.answer, {}};
+  const INSTALLUILEVEL level = MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
   const INSTALLUI_HANDLERA previous = MsiSetExternalUIA(
-      Receive, INSTALLLOGMODE_INFO | INSTALLLOGMODE_ERROR, &received);
+      Receive, INSTALLLOGMODE_INFO | INSTALLLOGMODE_ERROR, &user_interface);
   MSIHANDLE package = 0;
   const bool opened = MsiOpenPackageA(SVCENTRY_MSI, &package) == ERROR_SUCCESS;
-  ASSERT_TRUE(opened);
-  received.clear();
-
-  MsiPlatform platform(package);
-  platform.WriteStandardOutput(test_case.output.data(),
-                               test_case.output.size());
-  EXPECT_EQ(platform.ReportOutcome(test_case.exit_code), test_case.result);
-  MsiCloseHandle(package);
+  UINT result = 0;
+  std::vector<Message> received;
+  if (opened) {
+    user_interface.received.clear();
+    MsiPlatform platform(package);
+    platform.WriteStandardOutput(test_case.output.data(),
+                                 test_case.output.size());
+    result = platform.ReportOutcome(test_case.exit_code);
+    received = user_interface.received;
+    MsiCloseHandle(package);
+  }
+  // The handler is the process's: it must not outlive this test's context.
   MsiSetExternalUIA(previous, 0, nullptr);
+  MsiSetInternalUI(level, nullptr);
 
+  ASSERT_TRUE(opened);
+  EXPECT_EQ(result, test_case.result);
   EXPECT_EQ(received, std::vector<Message>{test_case.message});
 }
 
