@@ -1,4 +1,5 @@
-# cmake -DOBJDUMP=... -DPROGRAM=... [-DALLOWED=a.dll;b.dll] -P CheckImports.cmake
+# cmake -DOBJDUMP=... -DPROGRAM=... [-DALLOWED="a.dll;b.dll"]
+#       -P CheckImports.cmake
 #
 # Fails unless PROGRAM imports only KERNEL32 and the C runtime that ships with
 # Windows, and the DLLs in ALLOWED, so that it runs on a clean system with

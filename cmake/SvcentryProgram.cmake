@@ -74,14 +74,17 @@ endfunction()
 
 # svcentry_add_msi_action(NAME): the MSI custom action, NAME.dll, which runs
 # the same registration as the program and hands its message to Windows
-# Installer. It exports one entry, RegisterServiceEntry.
+# Installer. It exports one entry, RegisterServiceEntry. Sets
+# SVCENTRY_MSI_ACTION_DESCRIPTION to the description its version
+# information gives.
 function(svcentry_add_msi_action name)
   add_library(${name} MODULE ${PROJECT_SOURCE_DIR}/svcentry_msi.cpp
     ${PROJECT_SOURCE_DIR}/platform/msi_platform.cpp)
   set_target_properties(${name} PROPERTIES PREFIX "")
   target_link_libraries(${name} PRIVATE msi)
-  svcentry_windows_binary(${name} ${name}.dll VFT_DLL
-    "${PROJECT_DESCRIPTION}, as an MSI custom action")
+  set(description "${PROJECT_DESCRIPTION}, as an MSI custom action")
+  svcentry_windows_binary(${name} ${name}.dll VFT_DLL "${description}")
+  set(SVCENTRY_MSI_ACTION_DESCRIPTION "${description}" PARENT_SCOPE)
 endfunction()
 
 # svcentry_add_notices(TARGET BINARY...): THIRD-PARTY-NOTICES.txt and

@@ -4,10 +4,11 @@
 #
 # Reads the link map of each of PROGRAMS (MAPS, in the same order) and names
 # the code of others it holds: every object the linker took in, from an
-# archive or on its own, that was not built here. Each must come from a Debian package and match a part of a
-# component in COMPONENTS (third_party/components.json), by the source file
-# its debugging information names or, lacking one, by "archive(member)" or
-# the object's file name. Fails, naming them, when any does not.
+# archive or on its own, that was not built here. Each must come from a
+# Debian package and match a part of a component in COMPONENTS
+# (third_party/components.json), by the source file its debugging
+# information names or, lacking one, by "archive(member)" or the object's
+# file name. Fails, naming them, when any does not.
 #
 # With NOTICES, writes the notices of the components taken in: per component
 # its name, package and version, license (an SPDX expression) and the notice

@@ -45,6 +45,8 @@ begin
   Message := '';
   for Line := 0 to GetArrayLength(Output.StdOut) - 1 do
     Message := Message + Output.StdOut[Line];
+  if Output.Error then
+    Message := Message + ' (its output could not be read whole)';
   Log('svcentry.exe: ' + Message);
   if ExitCode <> 0 then
     Result := 'The gds_db service could not be registered (svcentry.exe ' +

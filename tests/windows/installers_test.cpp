@@ -43,7 +43,11 @@ constexpr std::uint32_t kInstallFailure = ERROR_INSTALL_FAILURE;
 // A repair that reinstalls every file and runs the action again.
 const std::string kRepair = " REINSTALL=ALL REINSTALLMODE=vamus";
 
-std::string Verbatim(const std::string& message) { return message; }
+// Windows Installer logs the message as a line of its own, right after the
+// line that starts the action.
+std::string AsMsiLogsIt(const std::string& message) {
+  return "RegisterServiceEntry.\n" + message + "\n";
+}
 
 // Inno Setup reads the program's output as UTF-8: the byte 0xB9 is none,
 // and its log shows U+FFFD in its place.
@@ -74,12 +78,13 @@ struct Installer {
   std::string log{};
   bool console = false;
   // How the log spells a message.
-  std::string (*as_logged)(const std::string&) = Verbatim;
-  // How it reports a failure: its exit code, the text before the program's
-  // message in the one message box it shows ("" for none), and what it
-  // writes to standard error.
+  std::string (*as_logged)(const std::string&) = nullptr;
+  // How it reports a failure: its exit code; the text before the program's
+  // message in the one message box it shows, and in its log ("" for none);
+  // and what it writes to standard error.
   std::uint32_t failure_exit = 0;
   std::string failure_box{};
+  std::string failure_logged{};
   std::string failure_error{};
 };
 
@@ -92,9 +97,10 @@ bool Exists(const std::string& path) {
 }
 
 // Inno Setup's uninstaller ends while a copy of it still removes the last
-// files and the directory, so their going is waited for.
+// files and the directory, so their going is waited for, half a minute at
+// the most.
 bool Vanishes(const std::string& path) {
-  constexpr int kPolls = 100;
+  constexpr int kPolls = 300;
   for (int poll = 0; poll < kPolls && Exists(path); ++poll) {
     Sleep(100);
   }
@@ -129,9 +135,10 @@ std::vector<std::string> ListedProducts() {
 const std::string kMsiInstall = "/i \"" SVCENTRY_MSI "\" /qn /l*v " + kMsiLog;
 const std::string kInnoInstall =
     "/VERYSILENT /SUPPRESSMSGBOXES /NORESTART /LOG=" + kInnoLog;
-const std::string kNsisFailure =
-    "The gds_db service could not be registered (svcentry.exe exit code: "
-    "1).\r\n\r\n";
+// What the NSIS and Inno Setup examples say before the program's message
+// when it fails.
+const std::string kNotRegistered =
+    "The gds_db service could not be registered (svcentry.exe exit code: 1).";
 
 const std::vector<Installer> kInstallers = {
     // The second install is a repair, which runs the action again.
@@ -144,11 +151,12 @@ const std::vector<Installer> kInstallers = {
      .directory = kMsiDirectory,
      .files = {"svcentry.exe", "LICENSE", "THIRD-PARTY-NOTICES.txt"},
      .log = kMsiLog,
+     .as_logged = AsMsiLogsIt,
      .failure_exit = kInstallFailure},
     {.name = "NsisWithWindow",
      .program = SVCENTRY_NSIS_SETUP,
      .failure_exit = 2,
-     .failure_box = kNsisFailure},
+     .failure_box = kNotRegistered + "\r\n\r\n"},
     {.name = "NsisSilent",
      .program = SVCENTRY_NSIS_SETUP,
      .install = "/S",
@@ -165,7 +173,8 @@ const std::vector<Installer> kInstallers = {
      .files = {"LICENSE", "THIRD-PARTY-NOTICES.txt"},
      .log = kInnoLog,
      .as_logged = AsInnoLogsIt,
-     .failure_exit = 7},
+     .failure_exit = 7,
+     .failure_logged = "PrepareToInstall failed: " + kNotRegistered + " "},
     {.name = "Batch",
      .program = kCmd,
      .install = "/c \"" SVCENTRY_BATCH "\"",
@@ -205,7 +214,7 @@ TEST_P(Installers, LeaveTheMessageWhereTheirUserLooks) {
   if (!installer.uninstall.empty() && Exists(installer.uninstaller)) {
     // Whatever an earlier run left installed goes.
     RunProgram(installer.uninstaller, installer.uninstall);
-    Vanishes(installer.directory);
+    ASSERT_TRUE(Vanishes(installer.directory));
   }
   Establish(File(kEcho));
   const Services registered = File(kEcho + kEntryLine);
@@ -247,6 +256,12 @@ TEST_P(Installers, LeaveTheMessageWhereTheirUserLooks) {
   if (!installer.failure_box.empty()) {
     boxes.push_back(installer.failure_box + refused);
   }
+  if (!installer.failure_logged.empty()) {
+    EXPECT_NE(
+        Contents(installer.log)
+            .find(installer.as_logged(installer.failure_logged + refused)),
+        std::string::npos);
+  }
   EXPECT_EQ(run.message_boxes, boxes);
   EXPECT_EQ(run.standard_error, installer.failure_error);
   EXPECT_EQ(Observe(), File(kEcho));
@@ -260,18 +275,26 @@ class MsiRelease : public ServicesFileTest {};
 // custom action DLL. An administrator's fleet moves from one to the other,
 // repairs and may try to go back.
 TEST_F(MsiRelease, UpgradesRepairsAndRefusesTheEarlierVersion) {
-  const std::string released = "/i \"" SVCENTRY_MSI_RELEASED "\" /qn";
+  const std::string released =
+      "/i \"" SVCENTRY_MSI_RELEASED "\" /qn /l*v " + kMsiLog;
   RunProgram(kMsiexec, "/x \"" SVCENTRY_MSI "\" /qn");
   RunProgram(kMsiexec, "/x \"" SVCENTRY_MSI_RELEASED "\" /qn");
   Establish(File(kEcho));
   const Services registered = File(kEcho + kEntryLine);
+  DeleteFileA(kMsiLog.c_str());
   ASSERT_EQ(RunProgram(kMsiexec, released).exit_code, 0U);
   ASSERT_EQ(Observe(), registered);
+  // It ran svcentry.exe itself, whose message Windows Installer does not
+  // keep: the log names the action, and holds no message.
+  const std::string exe_log = Contents(kMsiLog);
+  EXPECT_NE(exe_log.find("RegisterServiceEntry"), std::string::npos);
+  EXPECT_EQ(exe_log.find(kAddedMessage), std::string::npos);
 
   // The upgrade replaces 1.0.0: one product, with every file of this one.
   DeleteFileA(kMsiLog.c_str());
   EXPECT_EQ(RunProgram(kMsiexec, kMsiInstall).exit_code, 0U);
-  EXPECT_NE(Contents(kMsiLog).find(kExistsMessage), std::string::npos);
+  EXPECT_NE(Contents(kMsiLog).find(AsMsiLogsIt(kExistsMessage)),
+            std::string::npos);
   EXPECT_EQ(ListedProducts().size(), 1U);
   EXPECT_TRUE(Exists(kMsiDirectory + "\\THIRD-PARTY-NOTICES.txt"));
   EXPECT_EQ(Observe(), registered);
@@ -286,7 +309,8 @@ TEST_F(MsiRelease, UpgradesRepairsAndRefusesTheEarlierVersion) {
   Establish(File(kEcho));
   DeleteFileA(kMsiLog.c_str());
   EXPECT_EQ(RunProgram(kMsiexec, kMsiInstall + kRepair).exit_code, 0U);
-  EXPECT_NE(Contents(kMsiLog).find(kAddedMessage), std::string::npos);
+  EXPECT_NE(Contents(kMsiLog).find(AsMsiLogsIt(kAddedMessage)),
+            std::string::npos);
   EXPECT_EQ(Observe(), registered);
 
   // With its full user interface, a failed repair shows the message in a

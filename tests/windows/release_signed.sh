@@ -129,8 +129,8 @@ cmp svcentry.exe "$work/svcentry/svcentry.exe" ||
 msiinfo extract "$msi" Binary.SvcentryMsi | cmp - svcentry-msi.dll ||
   failed "the signed MSI does not carry the signed custom action"
 
-# The signed MSI installs, and what it installs still verifies. The
-# program's run adds the entry to the prefix's services file.
+# The signed MSI installs, its signed custom action registering the entry in
+# the prefix's services file, and what it installs still verifies.
 windows_msi="Z:$(realpath "$msi" | tr / '\\')"
 wine() {
   "$root/scripts/wine" "$prefix" msiexec "$@" </dev/null >/dev/null 2>&1

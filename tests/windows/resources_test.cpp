@@ -9,7 +9,7 @@
 #include <vector>
 
 #if !defined(SVCENTRY_PROGRAM) || !defined(SVCENTRY_MSI_ACTION) || \
-    !defined(SVCENTRY_VERSION)
+    !defined(SVCENTRY_MSI_ACTION_DESCRIPTION) || !defined(SVCENTRY_VERSION)
 #error "The binaries and the project's SVCENTRY_* facts must be defined"
 #endif
 
@@ -39,6 +39,7 @@ constexpr DWORD kLibrary =
 struct Binary {
   const char* path;
   const char* file_name;
+  const char* description;
   DWORD file_type;
 };
 
@@ -60,9 +61,7 @@ TEST_P(BinaryResources, VersionInformationComesFromTheProject) {
   EXPECT_EQ(VersionString(information, "ProductName"), SVCENTRY_PRODUCT);
   EXPECT_EQ(VersionString(information, "ProductVersion"), SVCENTRY_VERSION);
   EXPECT_EQ(VersionString(information, "FileVersion"), SVCENTRY_VERSION);
-  EXPECT_EQ(VersionString(information, "FileDescription")
-                .rfind(SVCENTRY_DESCRIPTION, 0),
-            0U);
+  EXPECT_EQ(VersionString(information, "FileDescription"), binary.description);
   EXPECT_EQ(VersionString(information, "OriginalFilename"), binary.file_name);
 
   void* value = nullptr;
@@ -77,9 +76,10 @@ TEST_P(BinaryResources, VersionInformationComesFromTheProject) {
 
 INSTANTIATE_TEST_SUITE_P(
     Release, BinaryResources,
-    ::testing::Values(Binary{SVCENTRY_PROGRAM, "svcentry.exe", kApplication},
+    ::testing::Values(Binary{SVCENTRY_PROGRAM, "svcentry.exe",
+                             SVCENTRY_DESCRIPTION, kApplication},
                       Binary{SVCENTRY_MSI_ACTION, "svcentry-msi.dll",
-                             kLibrary}),
+                             SVCENTRY_MSI_ACTION_DESCRIPTION, kLibrary}),
     [](const ::testing::TestParamInfo<Binary>& param_info) {
       return std::string(
           param_info.param.file_type == kApplication ? "Program" : "MsiAction");
