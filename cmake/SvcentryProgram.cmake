@@ -90,8 +90,8 @@ endfunction()
 # svcentry_add_notices(TARGET BINARY...): THIRD-PARTY-NOTICES.txt and
 # third-party.json in the current binary directory, from the link maps of
 # the BINARY targets; the build fails when a link took in code that
-# third_party/components.json does not cover. Sets TARGET_NOTICES and
-# TARGET_INVENTORY to their paths.
+# third_party/components.json does not cover. Sets TARGET_NOTICES to the
+# notices' path.
 function(svcentry_add_notices target)
   set(directory ${CMAKE_CURRENT_BINARY_DIR})
   set(components ${PROJECT_SOURCE_DIR}/third_party/components.json)
@@ -118,5 +118,4 @@ function(svcentry_add_notices target)
     VERBATIM)
   add_custom_target(${target} ALL DEPENDS ${directory}/THIRD-PARTY-NOTICES.txt)
   set(${target}_NOTICES ${directory}/THIRD-PARTY-NOTICES.txt PARENT_SCOPE)
-  set(${target}_INVENTORY ${directory}/third-party.json PARENT_SCOPE)
 endfunction()

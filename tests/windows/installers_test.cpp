@@ -43,6 +43,8 @@ constexpr std::uint32_t kInstallFailure = ERROR_INSTALL_FAILURE;
 // A repair that reinstalls every file and runs the action again.
 const std::string kRepair = " REINSTALL=ALL REINSTALLMODE=vamus";
 
+std::string Verbatim(const std::string& message) { return message; }
+
 // Windows Installer logs the message as a line of its own, right after the
 // line that starts the action.
 std::string AsMsiLogsIt(const std::string& message) {
@@ -78,7 +80,7 @@ struct Installer {
   std::string log{};
   bool console = false;
   // How the log spells a message.
-  std::string (*as_logged)(const std::string&) = nullptr;
+  std::string (*as_logged)(const std::string&) = Verbatim;
   // How it reports a failure: its exit code; the text before the program's
   // message in the one message box it shows, and in its log ("" for none);
   // and what it writes to standard error.
