@@ -31,7 +31,10 @@ install_missing() {
   echo "Installing: ${missing[*]}" >&2
   local sudo=()
   [ "$(id -u)" -eq 0 ] || sudo=(sudo)
-  "${sudo[@]}" apt-get update -qq
+  # A mirror caught mid-sync fails one index; what the others hold may
+  # still be enough, and apt-get install says so when it is not.
+  "${sudo[@]}" apt-get update -qq ||
+    echo "apt-get update failed; installing from the lists there are" >&2
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq \
     --no-install-recommends "${missing[@]}" >&2
 }
