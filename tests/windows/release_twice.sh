@@ -20,15 +20,19 @@ rm -rf "$work"
 "$root/scripts/release" "$work/first" >/dev/null
 
 # The second copy holds what the first one does, less its builds and its
-# history; the commit's time comes along in SOURCE_DATE_EPOCH.
+# history; the commit's time comes along in SOURCE_DATE_EPOCH, and the name
+# the first build gave its files in SVCENTRY_RELEASE_NAME.
 copy=$work/another/checkout
 mkdir -p "$copy"
 tar -C "$root" --exclude=./build --exclude=./.git --exclude=node_modules \
   -cf - . | tar -C "$copy" -xf -
 epoch=$(git -C "$root" log -1 --format=%ct)
+name=$(cd "$work/first" && ls svcentry-*.cdx.json)
+name=${name#svcentry-}
 sleep 1
-(umask 077 && SOURCE_DATE_EPOCH=$epoch TZ=CHAST-12:45 LC_ALL=C.UTF-8 \
-  "$copy/scripts/release" "$work/second") >/dev/null
+(umask 077 && SOURCE_DATE_EPOCH=$epoch SVCENTRY_RELEASE_NAME=${name%.cdx.json} \
+  TZ=CHAST-12:45 LC_ALL=C.UTF-8 "$copy/scripts/release" "$work/second") \
+  >/dev/null
 
 cd "$work/first"
 status=0
