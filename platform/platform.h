@@ -29,6 +29,11 @@ extern const std::uint32_t kErrorNegativeSeek;
 // delivers nothing sets no code of its own.
 extern const std::uint32_t kErrorHandleEof;
 
+// The code for a write that reports success yet moves no byte, which sets
+// none of its own: Windows ERROR_DISK_FULL, POSIX ENOSPC, its likeliest
+// cause.
+extern const std::uint32_t kErrorWroteNothing;
+
 class Platform {
  public:
   Platform() = default;

@@ -25,6 +25,7 @@ namespace svcentry {
 
 const std::uint32_t kErrorNegativeSeek = EINVAL;
 const std::uint32_t kErrorHandleEof = ENODATA;
+const std::uint32_t kErrorWroteNothing = ENOSPC;
 
 namespace {
 

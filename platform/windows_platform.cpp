@@ -8,6 +8,7 @@ namespace svcentry {
 
 const std::uint32_t kErrorNegativeSeek = ERROR_NEGATIVE_SEEK;
 const std::uint32_t kErrorHandleEof = ERROR_HANDLE_EOF;
+const std::uint32_t kErrorWroteNothing = ERROR_DISK_FULL;
 
 namespace {
 

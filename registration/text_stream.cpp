@@ -235,6 +235,10 @@ bool TextStream::Transfer() {
                                         size - written, &put);
     written += put;
     if (!ok || put == 0) {
+      if (ok) {
+        // Otherwise the message would show a code an earlier call left.
+        platform_.SetLastError(kErrorWroteNothing);
+      }
       has_error_ = true;
       UndoTornTransfer(end_before, written);
       return false;

@@ -7,6 +7,7 @@ namespace svcentry {
 
 const std::uint32_t kErrorNegativeSeek = 131;
 const std::uint32_t kErrorHandleEof = 38;
+const std::uint32_t kErrorWroteNothing = kErrorDiskFull;
 
 bool FakePlatform::Enter(const char* name) {
   calls.emplace_back(name);
@@ -69,6 +70,9 @@ FileHandle FakePlatform::CreateFileA(const char* path, FileAccess access,
       return kInvalidFileHandle;
     }
     files[path] = "";
+  } else if (creation == FileCreation::kOpenAlways) {
+    // As Windows does: the open succeeds and leaves this code behind.
+    last_error_ = kErrorAlreadyExists;
   }
   handles_[next_handle_] = OpenFile{path, access, 0};
   return next_handle_++;
