@@ -9,7 +9,9 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -176,16 +178,26 @@ void CountEntries(const std::string& original, std::uint32_t foreign_lines,
   EXPECT_EQ(next_foreign, foreign_lines);
 }
 
+// Five rounds, or as many as SVCENTRY_CONCURRENT_ROUNDS asks for, to measure
+// how often the copies add the entry more than once.
+int Rounds() {
+  const char* asked = std::getenv("SVCENTRY_CONCURRENT_ROUNDS");
+  const long rounds = asked == nullptr ? 0 : std::strtol(asked, nullptr, 10);
+  return rounds > 0 && rounds < 1000000 ? static_cast<int>(rounds) : 5;
+}
+
 using ConcurrentWriters = SandboxTest;
 
 // Whether the copies race at all depends on scheduling, so the race is run
 // several times; each round starts from a file without the entry.
 TEST_F(ConcurrentWriters, KeepEveryLineWholeAndLeaveTheEntry) {
-  constexpr int kRounds = 5;
+  const int rounds = Rounds();
   const std::string original = "# services\r\necho 7/tcp\r\n";
   std::string appended;
+  std::map<int, int> rounds_by_entries;
+  int entries_in_all = 0;
   int after_line_end = 0;
-  for (int round = 0; round < kRounds; ++round) {
+  for (int round = 0; round < rounds; ++round) {
     WriteFile(kServices, original);
     const Writer writer = StartWriter();
     const int added = RunCopiesAtOnce();
@@ -196,13 +208,19 @@ TEST_F(ConcurrentWriters, KeepEveryLineWholeAndLeaveTheEntry) {
     EXPECT_GE(entries.appended, 1);
     EXPECT_EQ(entries.appended, added);
     appended += (round == 0 ? "" : " ") + std::to_string(entries.appended);
+    ++rounds_by_entries[entries.appended];
+    entries_in_all += entries.appended;
     after_line_end += entries.after_line_end;
   }
   RecordProperty("entries_appended", appended);
   RecordProperty("entries_after_line_end", after_line_end);
-  std::cout << "entries appended by " << kCopies
-            << " copies, per round: " << appended << "; after a line end of "
-            << "their own: " << after_line_end << "\n";
+  std::cout << "entries appended by " << kCopies << " copies in " << rounds
+            << " rounds:";
+  for (const auto& [entries, count] : rounds_by_entries) {
+    std::cout << " " << entries << " in " << count << ",";
+  }
+  std::cout << " mean " << static_cast<double>(entries_in_all) / rounds
+            << "; after a line end of their own: " << after_line_end << "\n";
 }
 
 }  // namespace
