@@ -112,9 +112,22 @@ for name in SHA256SUMS $(awk '{print $2}' SHA256SUMS); do
 done
 sha256sum -c --quiet SHA256SUMS || failed "SHA256SUMS does not list the signed files"
 msi=$(ls svcentry-*-x64.msi)
+# Each verifies pinned to the signer's certificate, as the README shows, and
+# none pinned to another one.
+leaf_hash() {
+  openssl x509 -in "$1" -outform DER | sha256sum | cut -d' ' -f1
+}
+signer_hash=$(leaf_hash ../keys/signer.pem)
+other_hash=$(leaf_hash ../keys/ca.pem)
 for name in svcentry.exe svcentry-msi.dll "$msi"; do
-  osslsigncode verify -CAfile ../keys/ca.pem -in "$name" >"$work/verify.out" 2>&1 ||
+  osslsigncode verify -CAfile ../keys/ca.pem \
+    -require-leaf-hash "sha256:$signer_hash" -in "$name" \
+    >"$work/verify.out" 2>&1 ||
     failed "$name does not verify:" "$(cat "$work/verify.out")"
+  if osslsigncode verify -CAfile ../keys/ca.pem \
+    -require-leaf-hash "sha256:$other_hash" -in "$name" >/dev/null 2>&1; then
+    failed "$name verifies pinned to a certificate that did not sign it"
+  fi
 done
 osslsigncode remove-signature -in svcentry.exe -out "$work/unsigned.exe" >/dev/null
 cmp "$work/unsigned.exe" "$tested" ||
