@@ -63,7 +63,9 @@ class Platform {
                         std::uint32_t* bytes_read) = 0;
 
   /// Writes at the file's end as it stands at the time of the call, as one
-  /// unit: another program's append cannot land inside these bytes.
+  /// unit: the append of another program that also writes at the end in
+  /// one step cannot land inside these bytes (one that moves to the end and
+  /// then writes can).
   /// `*bytes_written` may be less than `size` (a full disk, a size limit).
   virtual bool WriteFile(FileHandle file, const void* data, std::uint32_t size,
                          std::uint32_t* bytes_written) = 0;
