@@ -2,7 +2,7 @@
 # shellcheck shell=bash
 set -euo pipefail
 
-project_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+project_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd -P)
 # Debian 12 packages the native build needs.
 native_packages=(cmake ninja-build g++ googletest libbenchmark-dev)
 # The sanitizer and fuzzing builds use clang and its runtime libraries.
