@@ -25,15 +25,15 @@ clean_checkout() {
 
 # release_name VERSION: prints the name this build's files take, VERSION or
 # VERSION+gCOMMIT, and says on standard error which it is and why. Outside a
-# checkout of its own, SVCENTRY_RELEASE_NAME gives a name that begins with
-# "VERSION+", as SOURCE_DATE_EPOCH gives the time.
+# checkout of its own, which cannot tell, SVCENTRY_RELEASE_NAME gives the
+# name, as SOURCE_DATE_EPOCH gives the time.
 release_name() {
   local version=$1 recorded="" short
   if [ -f "$records_directory/$version/commit" ]; then
     recorded=$(<"$records_directory/$version/commit")
   fi
   if ! own_repository; then
-    if [[ ${SVCENTRY_RELEASE_NAME:-} == "$version+"* ]]; then
+    if [ -n "${SVCENTRY_RELEASE_NAME:-}" ]; then
       echo "$SVCENTRY_RELEASE_NAME"
       return
     fi

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the release twice, from two copies of the sources in directories of
 # different paths, at different times, under different time zones, locales
-# and umasks, and fails unless both give the same files, byte for byte; the
+# and umasks, and fails unless both give the same files, byte for byte; files
+# named as a recorded release are the ones it recorded; the
 # program and the custom action are the very ones the tests ran and the ones
 # inside the MSI; the zip carries the documents and installer examples as
 # they stand; and the SBOM is valid CycloneDX that names both binaries'
@@ -17,20 +18,22 @@ tested_action=$4
 node=$5
 
 rm -rf "$work"
-"$root/scripts/release" "$work/first" >/dev/null
+mkdir -p "$work"
+"$root/scripts/release" "$work/first" >"$work/first.out"
 
 # The second copy holds what the first one does, less its builds and its
-# history; the commit's time comes along in SOURCE_DATE_EPOCH, and the name
-# the first build gave its files in SVCENTRY_RELEASE_NAME.
+# history; the time and the name the first build took from the history come
+# along in SOURCE_DATE_EPOCH and SVCENTRY_RELEASE_NAME.
 copy=$work/another/checkout
 mkdir -p "$copy"
 tar -C "$root" --exclude=./build --exclude=./.git --exclude=node_modules \
   -cf - . | tar -C "$copy" -xf -
-epoch=$(git -C "$root" log -1 --format=%ct)
-name=$(cd "$work/first" && ls svcentry-*.cdx.json)
-name=${name#svcentry-}
+built=$(grep '^Built ' "$work/first.out")
+epoch=${built#*SOURCE_DATE_EPOCH=}
+epoch=${epoch%%)*}
+name=$(cut -d' ' -f2 <<<"$built")
 sleep 1
-(umask 077 && SOURCE_DATE_EPOCH=$epoch SVCENTRY_RELEASE_NAME=${name%.cdx.json} \
+(umask 077 && SOURCE_DATE_EPOCH=$epoch SVCENTRY_RELEASE_NAME=$name \
   TZ=CHAST-12:45 LC_ALL=C.UTF-8 "$copy/scripts/release" "$work/second") \
   >/dev/null
 
@@ -42,6 +45,12 @@ for name in SHA256SUMS $(awk '{print $2}' SHA256SUMS); do
     status=1
   fi
 done
+# Files that take a recorded release's name are that release's.
+if [ -f "$root/releases/$name/SHA256SUMS" ] &&
+  ! cmp SHA256SUMS "$root/releases/$name/SHA256SUMS"; then
+  echo "these files are named $name but are not those it recorded" >&2
+  status=1
+fi
 if ! cmp svcentry.exe "$tested" || ! cmp svcentry-msi.dll "$tested_action"; then
   echo "the released binaries are not the tested $tested, $tested_action" >&2
   status=1
