@@ -31,9 +31,9 @@ tar -C "$root" --exclude=./build --exclude=./.git --exclude=node_modules \
 built=$(grep '^Built ' "$work/first.out")
 epoch=${built#*SOURCE_DATE_EPOCH=}
 epoch=${epoch%%)*}
-name=$(cut -d' ' -f2 <<<"$built")
+label=$(cut -d' ' -f2 <<<"$built")
 sleep 1
-(umask 077 && SOURCE_DATE_EPOCH=$epoch SVCENTRY_RELEASE_NAME=$name \
+(umask 077 && SOURCE_DATE_EPOCH=$epoch SVCENTRY_RELEASE_NAME=$label \
   TZ=CHAST-12:45 LC_ALL=C.UTF-8 "$copy/scripts/release" "$work/second") \
   >/dev/null
 
@@ -46,9 +46,9 @@ for name in SHA256SUMS $(awk '{print $2}' SHA256SUMS); do
   fi
 done
 # Files that take a recorded release's name are that release's.
-if [ -f "$root/releases/$name/SHA256SUMS" ] &&
-  ! cmp SHA256SUMS "$root/releases/$name/SHA256SUMS"; then
-  echo "these files are named $name but are not those it recorded" >&2
+if [ -f "$root/releases/$label/SHA256SUMS" ] &&
+  ! cmp SHA256SUMS "$root/releases/$label/SHA256SUMS"; then
+  echo "these files are named $label but are not those it recorded" >&2
   status=1
 fi
 if ! cmp svcentry.exe "$tested" || ! cmp svcentry-msi.dll "$tested_action"; then
