@@ -37,8 +37,9 @@ release_input_files() {
 # /bin, which the merged /usr also shows under /usr/lib and /usr/bin, so
 # each file is asked for under both names.
 release_inputs() {
-  local files=() names=() owners file name
+  local files=() names=() owners file name i
   mapfile -t files < <(release_input_files | LC_ALL=C sort -u)
+  # Three names a file: as given, resolved, and resolved without /usr.
   for file in "${files[@]}"; do
     name=$(realpath -m "$file")
     names+=("$file" "$name" "${name#/usr}")
@@ -46,12 +47,12 @@ release_inputs() {
   # "PACKAGE[, PACKAGE]: PATH" lines, not those of diversions.
   owners=$(dpkg-query -S "${names[@]}" 2>/dev/null |
     grep -E '^[a-z0-9][a-z0-9.+:-]*(, [a-z0-9][a-z0-9.+:-]*)*: ') || true
-  for file in "${files[@]}"; do
-    name=$(realpath -m "$file")
-    if ! awk -F ': ' -v a="$file" -v b="$name" -v c="${name#/usr}" \
+  for ((i = 0; i < ${#names[@]}; i += 3)); do
+    if ! awk -F ': ' -v a="${names[i]}" -v b="${names[i + 1]}" \
+      -v c="${names[i + 2]}" \
       '$2 == a || $2 == b || $2 == c { found = 1 } END { exit !found }' \
       <<<"$owners"; then
-      echo "release: no package holds $file" >&2
+      echo "release: no package holds ${names[i]}" >&2
       return 1
     fi
   done
