@@ -1,5 +1,6 @@
 // The program inside the installers it is made for, run as their users run
 // them in the Wine prefix: the MSI with msiexec, the NSIS example installer
+// (built for makensis's default 32-bit target, and as a 64-bit installer)
 // with its window and silently, the Inno Setup example silently with a log,
 // and the batch example with cmd. Each must leave the program's message
 // where its user looks for it. The MSI also upgrades the MSI of release
@@ -20,10 +21,10 @@
 #include "tests/windows/child_process.h"
 #include "tests/windows/services_file.h"
 
-#if !defined(SVCENTRY_MSI) || !defined(SVCENTRY_MSI_RELEASED) ||      \
-    !defined(SVCENTRY_NSIS_SETUP) || !defined(SVCENTRY_INNO_SETUP) || \
-    !defined(SVCENTRY_BATCH) || !defined(SVCENTRY_SERVICE_LOOKUP) ||  \
-    !defined(SVCENTRY_PRODUCT)
+#if !defined(SVCENTRY_MSI) || !defined(SVCENTRY_MSI_RELEASED) ||          \
+    !defined(SVCENTRY_NSIS_X86_SETUP) || !defined(SVCENTRY_INNO_SETUP) || \
+    !defined(SVCENTRY_NSIS_AMD64_SETUP) || !defined(SVCENTRY_BATCH) ||    \
+    !defined(SVCENTRY_SERVICE_LOOKUP) || !defined(SVCENTRY_PRODUCT)
 #error "The installers under test must be named"
 #endif
 
@@ -64,6 +65,10 @@ std::string AsInnoLogsIt(const std::string& message) {
 
 struct Installer {
   const char* name = "";
+  // The example's file its build test makes ("" for one the build makes),
+  // and whether it is a 32-bit program.
+  std::string example{};
+  bool is_32_bit = false;
   std::string program{};
   // Its arguments for a first install, and for a second one over it.
   std::string install{};
@@ -96,6 +101,32 @@ void PrintTo(const Installer& installer, std::ostream* out) {
 
 bool Exists(const std::string& path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Why `installer` cannot run on this system, or "" when it can. A 64-bit
+// Windows runs 32-bit programs through the DLLs of its WOW64 directory;
+// under Wine, that directory is filled only where Wine's 32-bit side is
+// installed.
+std::string WhyItCannotRun(const Installer& installer) {
+  if (!installer.example.empty() && !Exists(installer.example)) {
+    return "skipped: " + installer.example +
+           " was not built (its build test says why)";
+  }
+  if (!installer.is_32_bit) {
+    return "";
+  }
+  char wow64[MAX_PATH] = {};
+  if (GetSystemWow64DirectoryA(wow64, MAX_PATH) == 0) {
+    return "skipped: this system runs no 32-bit programs: it has no WOW64 "
+           "directory";
+  }
+  const std::string kernel32 = std::string(wow64) + "\\kernel32.dll";
+  if (!Exists(kernel32)) {
+    return "skipped: this system runs no 32-bit programs: no " + kernel32 +
+           " (under Wine: Debian package wine32:i386, and the prefix booted "
+           "again)";
+  }
+  return "";
 }
 
 // Inno Setup's uninstaller ends while a copy of it still removes the last
@@ -155,17 +186,34 @@ const std::vector<Installer> kInstallers = {
      .log = kMsiLog,
      .as_logged = AsMsiLogsIt,
      .failure_exit = kInstallFailure},
-    {.name = "NsisWithWindow",
-     .program = SVCENTRY_NSIS_SETUP,
+    {.name = "NsisX86WithWindow",
+     .example = SVCENTRY_NSIS_X86_SETUP,
+     .is_32_bit = true,
+     .program = SVCENTRY_NSIS_X86_SETUP,
      .failure_exit = 2,
      .failure_box = kNotRegistered + "\r\n\r\n"},
-    {.name = "NsisSilent",
-     .program = SVCENTRY_NSIS_SETUP,
+    {.name = "NsisX86Silent",
+     .example = SVCENTRY_NSIS_X86_SETUP,
+     .is_32_bit = true,
+     .program = SVCENTRY_NSIS_X86_SETUP,
+     .install = "/S",
+     .install_again = "/S",
+     .failure_exit = 2},
+    {.name = "NsisAmd64WithWindow",
+     .example = SVCENTRY_NSIS_AMD64_SETUP,
+     .program = SVCENTRY_NSIS_AMD64_SETUP,
+     .failure_exit = 2,
+     .failure_box = kNotRegistered + "\r\n\r\n"},
+    {.name = "NsisAmd64Silent",
+     .example = SVCENTRY_NSIS_AMD64_SETUP,
+     .program = SVCENTRY_NSIS_AMD64_SETUP,
      .install = "/S",
      .install_again = "/S",
      .failure_exit = 2},
     // Setup stops before it installs anything: exit code 7.
     {.name = "InnoSetup",
+     .example = SVCENTRY_INNO_SETUP,
+     .is_32_bit = true,
      .program = SVCENTRY_INNO_SETUP,
      .install = kInnoInstall,
      .install_again = kInnoInstall,
@@ -178,6 +226,7 @@ const std::vector<Installer> kInstallers = {
      .failure_exit = 7,
      .failure_logged = "PrepareToInstall failed: " + kNotRegistered + " "},
     {.name = "Batch",
+     .example = SVCENTRY_BATCH,
      .program = kCmd,
      .install = "/c \"" SVCENTRY_BATCH "\"",
      .install_again = "/c \"" SVCENTRY_BATCH "\"",
@@ -210,6 +259,10 @@ class Installers : public ServicesFileTest,
 
 TEST_P(Installers, LeaveTheMessageWhereTheirUserLooks) {
   const Installer& installer = GetParam();
+  const std::string cannot_run = WhyItCannotRun(installer);
+  if (!cannot_run.empty()) {
+    GTEST_SKIP() << cannot_run;
+  }
   const auto installed = [&installer](const std::string& file) {
     return installer.directory + "\\" + file;
   };

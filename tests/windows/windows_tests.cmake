@@ -1,0 +1,89 @@
+# svcentry_windows_tests, the GoogleTest program that runs the program, the
+# custom action and the installers in the Wine prefix. Each installer row is
+# a test of its own, which needs its example's build; the other cases are
+# one test.
+
+# svcentry_windows_path(VARIABLE PATH): PATH on Wine's drive Z:, with
+# backslashes (msiexec and cmd take a `/` for a switch), as a C string
+# literal's contents.
+function(svcentry_windows_path variable path)
+  string(REPLACE "/" "\\\\" path "${path}")
+  set(${variable} "Z:${path}" PARENT_SCOPE)
+endfunction()
+svcentry_windows_path(msi ${svcentry_msi_FILE})
+# Release 1.0.0's MSI, as scripts/release built it from the commit recorded
+# in releases/1.0.0 (the svcentry.exe inside has the SHA-256 ac4bae75...1ef0
+# that release published).
+svcentry_windows_path(msi_released
+  ${CMAKE_CURRENT_SOURCE_DIR}/released/svcentry-1.0.0-x64.msi)
+svcentry_windows_path(nsis_x86_setup ${example_nsis_x86}/example-setup.exe)
+svcentry_windows_path(nsis_amd64_setup ${example_nsis_amd64}/example-setup.exe)
+svcentry_windows_path(inno_setup ${example_inno}/example-setup.exe)
+svcentry_windows_path(batch ${example_batch}/install.cmd)
+
+add_executable(svcentry_windows_tests
+  child_process.cpp
+  end_to_end_test.cpp
+  installers_test.cpp
+  msi_platform_test.cpp
+  resources_test.cpp
+  services_file.cpp
+  ${PROJECT_SOURCE_DIR}/platform/msi_platform.cpp
+  ${PROJECT_SOURCE_DIR}/platform/windows_platform.cpp)
+target_link_libraries(svcentry_windows_tests PRIVATE
+  svcentry_warnings GTest::gtest_main msi version)
+target_include_directories(svcentry_windows_tests PRIVATE ${PROJECT_SOURCE_DIR})
+# Wine shows the host's root directory as drive Z:.
+target_compile_definitions(svcentry_windows_tests PRIVATE
+  SVCENTRY_PROGRAM="Z:$<TARGET_FILE:svcentry>"
+  SVCENTRY_SERVICE_LOOKUP="Z:$<TARGET_FILE:service_lookup>"
+  SVCENTRY_MSI="${msi}"
+  SVCENTRY_MSI_RELEASED="${msi_released}"
+  SVCENTRY_NSIS_X86_SETUP="${nsis_x86_setup}"
+  SVCENTRY_NSIS_AMD64_SETUP="${nsis_amd64_setup}"
+  SVCENTRY_INNO_SETUP="${inno_setup}"
+  SVCENTRY_MSI_ACTION="Z:$<TARGET_FILE:svcentry-msi>"
+  SVCENTRY_BATCH="${batch}"
+  SVCENTRY_PRODUCT="${PROJECT_NAME}"
+  SVCENTRY_DESCRIPTION="${PROJECT_DESCRIPTION}"
+  SVCENTRY_MSI_ACTION_DESCRIPTION="${SVCENTRY_MSI_ACTION_DESCRIPTION}"
+  SVCENTRY_VERSION="${PROJECT_VERSION}"
+  SVCENTRY_VERSION_MAJOR=${PROJECT_VERSION_MAJOR}
+  SVCENTRY_VERSION_MINOR=${PROJECT_VERSION_MINOR}
+  SVCENTRY_VERSION_PATCH=${PROJECT_VERSION_PATCH})
+add_dependencies(svcentry_windows_tests svcentry svcentry-msi service_lookup
+  svcentry_msi)
+
+# The installer rows and the examples they run. A row whose installer was
+# not built, or that needs 32-bit programs where none run, is skipped and
+# says why; a filter that names no case fails.
+set(rows Msi Batch NsisX86WithWindow NsisX86Silent NsisAmd64WithWindow
+  NsisAmd64Silent InnoSetup)
+set(row_example_Batch batch)
+set(row_example_NsisX86WithWindow nsis_x86)
+set(row_example_NsisX86Silent nsis_x86)
+set(row_example_NsisAmd64WithWindow nsis_amd64)
+set(row_example_NsisAmd64Silent nsis_amd64)
+set(row_example_InnoSetup inno)
+set(row_prefix ServicesFile/Installers.LeaveTheMessageWhereTheirUserLooks)
+set(row_cases)
+foreach(row IN LISTS rows)
+  set(fixtures wine_prefix)
+  if(DEFINED row_example_${row})
+    list(APPEND fixtures example_${row_example_${row}})
+  endif()
+  add_test(NAME svcentry_installer_${row} COMMAND svcentry_windows_tests
+    --gtest_filter=${row_prefix}/${row})
+  set_tests_properties(svcentry_installer_${row} PROPERTIES
+    FIXTURES_REQUIRED "${fixtures}" RESOURCE_LOCK svcentry_wine_services
+    PASS_REGULAR_EXPRESSION "\\[  PASSED  \\] 1 test\\."
+    SKIP_REGULAR_EXPRESSION "${SVCENTRY_SKIP_EXPRESSION}" TIMEOUT 300)
+  list(APPEND row_cases ${row_prefix}/${row})
+endforeach()
+# It rewrites the prefix's services file.
+list(JOIN row_cases : row_cases)
+add_test(NAME svcentry_windows_tests COMMAND svcentry_windows_tests
+  --gtest_filter=-${row_cases})
+set_tests_properties(svcentry_windows_tests PROPERTIES
+  FIXTURES_REQUIRED wine_prefix RESOURCE_LOCK svcentry_wine_services
+  TIMEOUT 300)
