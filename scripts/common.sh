@@ -3,40 +3,64 @@
 set -euo pipefail
 
 project_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd -P)
-# Debian 12 packages the native build needs.
-native_packages=(cmake ninja-build g++ googletest libbenchmark-dev)
+# Debian 12 packages the native build of the program needs; its tests and
+# benchmarks need GoogleTest and Google Benchmark besides.
+native_packages=(cmake ninja-build g++)
+native_test_packages=(googletest libbenchmark-dev)
 # The sanitizer and fuzzing builds use clang and its runtime libraries.
 checking_packages=(clang libclang-rt-14-dev)
-# What the Windows lane needs on top: the cross compiler, Wine to run what it
-# builds, and what the release and its tests use: wixl, msitools and faketime
-# for the MSI, NSIS, zip and unzip, git, osslsigncode with a PKCS#11 token
-# (SoftHSM2) for the signatures, and Node.js for the validators and Inno
-# Setup's compiler. Wine's 32-bit side (install_wine32) runs the installers
-# that are 32-bit programs.
-windows_packages=(g++-mingw-w64-x86-64-posix wine64 wixl msitools faketime nsis
-  zip unzip git openssl osslsigncode libengine-pkcs11-openssl softhsm2)
 # What the release needs: the cross build, the MSI, the zip, the date of the
 # last commit, and the tools that sign.
 release_packages=(cmake ninja-build g++-mingw-w64-x86-64-posix wixl msitools
   faketime zip git openssl osslsigncode libengine-pkcs11-openssl)
 
-# install_missing PACKAGE...: apt-get installs those not installed yet.
-install_missing() {
-  local missing=()
+sudo=()
+[ "$(id -u)" -eq 0 ] || sudo=(sudo)
+package_lists_updated=0
+
+# What could not be installed, a line each, with the reason.
+not_installed_parts=()
+
+# not_installed LINE: says on one line what could not be installed and why,
+# keeps it for the summary, and returns 1.
+not_installed() {
+  echo "Could not install $1" >&2
+  not_installed_parts+=("$1")
+  return 1
+}
+
+# update_package_lists: apt-get update, once. A mirror caught mid-sync fails
+# one index; what the others hold may still be enough, and apt-get install
+# says so when it is not.
+update_package_lists() {
+  [ $package_lists_updated -eq 0 ] || return 0
+  package_lists_updated=1
+  "${sudo[@]}" apt-get update -qq >&2 ||
+    echo "apt-get update failed; installing from the lists there are" >&2
+}
+
+# install_part NAME PACKAGE...: apt-get installs those of the packages that
+# NAME needs and that are not installed yet. When they cannot be had, says
+# so on one line, with apt's reason, and returns 1.
+install_part() {
+  local name=$1 missing=() package
+  shift
   for package in "$@"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed' ||
       missing+=("$package")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
-  echo "Installing: ${missing[*]}" >&2
-  local sudo=()
-  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
-  # A mirror caught mid-sync fails one index; what the others hold may
-  # still be enough, and apt-get install says so when it is not.
-  "${sudo[@]}" apt-get update -qq ||
-    echo "apt-get update failed; installing from the lists there are" >&2
-  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq \
-    --no-install-recommends "${missing[@]}" >&2
+  echo "Installing $name: ${missing[*]}" >&2
+  update_package_lists
+  local output
+  if output=$(DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install \
+    -y -qq --no-install-recommends "${missing[@]}" 2>&1); then
+    return 0
+  fi
+  # apt's last error line says why; the lines before it, what it tried.
+  local reason
+  reason=$(grep '^E: ' <<<"$output" | tail -n 1)
+  not_installed "$name (${missing[*]}): ${reason:-$(tail -n 1 <<<"$output")}"
 }
 
 # install_wine32: Wine's 32-bit side (wine32 of the i386 architecture), which
@@ -46,28 +70,44 @@ install_wine32() {
   dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'ok installed' &&
     return 0
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    local sudo=()
-    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
     echo "Adding the i386 architecture for wine32" >&2
     "${sudo[@]}" dpkg --add-architecture i386
+    # The package lists must now hold i386's too.
+    package_lists_updated=0
   fi
-  # install_missing updates the package lists, which now hold i386's.
-  install_missing wine32:i386
+  install_part "Wine's 32-bit side" wine32:i386
 }
 
-# install_node_modules DIRECTORY: installs the npm packages that
-# DIRECTORY/package-lock.json pins (Node.js first, when it is missing), unless
-# they are in place already.
+# install_node_modules NAME DIRECTORY: installs the npm packages that
+# DIRECTORY/package-lock.json pins (npm first, when it is missing), unless
+# they are in place already. When they cannot be had, says so on one line
+# and returns 1.
 install_node_modules() {
-  command -v npm >/dev/null || install_missing nodejs npm
-  if [ "$1/package-lock.json" -nt "$1/node_modules/.package-lock.json" ]; then
-    npm ci --prefix "$1" --ignore-scripts --no-audit --no-fund >&2
+  command -v npm >/dev/null || install_part "npm" nodejs npm || return 1
+  [ "$2/package-lock.json" -nt "$2/node_modules/.package-lock.json" ] ||
+    return 0
+  local output
+  if ! output=$(npm ci --prefix "$2" --ignore-scripts --no-audit --no-fund 2>&1); then
+    # npm's first error line after its code says why.
+    local reason
+    reason=$(grep -E '^npm (ERR!|error) ' <<<"$output" | grep -v ' code ' |
+      head -n 1)
+    not_installed "$1 (npm ci --prefix $2): ${reason:-$(tail -n 1 <<<"$output")}"
   fi
 }
 
-# build_preset NAME: configures (once) and builds a CMake preset.
+# build_preset NAME [TARGET...]: configures and builds a CMake preset, or
+# only the TARGETs of it. It configures every time: a tool installed since
+# the last time is found, and a test that was skipped for the lack of it
+# runs.
 build_preset() {
   cd "$project_root"
-  [ -f "build/$1/CMakeCache.txt" ] || cmake --preset "$1" >&2
-  cmake --build --preset "$1" >&2
+  local preset=$1
+  shift
+  local targets=()
+  [ $# -eq 0 ] || targets=(--target "$@")
+  # Its progress is of no interest; warnings and errors go to standard
+  # error.
+  cmake --preset "$preset" >/dev/null &&
+    cmake --build --preset "$preset" "${targets[@]}" >&2
 }

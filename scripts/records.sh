@@ -97,7 +97,7 @@ check_release() {
         -name '[0-9]*' -printf '%f\n' | sort -V | tr '\n' ' ')" >&2
     return 2
   fi
-  install_missing "${release_packages[@]}"
+  install_part "the release tools" "${release_packages[@]}" || return 2
   local commit packages_differ=0 changes
   commit=$(<"$record/commit")
   changes=$(LC_ALL=C join -t $'\t' -a 1 -a 2 -e none -o 0,1.2,2.2 \

@@ -9,11 +9,13 @@
 # hashes.
 #
 #   release_twice.sh PROJECT_ROOT WORK_DIRECTORY TESTED_PROGRAM TESTED_ACTION
+#                    NODE
 set -euo pipefail
 root=$1
 work=$2
 tested=$3
 tested_action=$4
+node=$5
 
 rm -rf "$work"
 mkdir -p "$work"
@@ -78,7 +80,7 @@ for name in README.md LICENSE CHANGELOG.md SECURITY.md docs/installers.md \
   fi
 done
 sbom=$(ls svcentry-*.cdx.json)
-node "$root/tests/validators/validate-sbom.mjs" "$sbom" || status=1
+"$node" "$root/tests/validators/validate-sbom.mjs" "$sbom" || status=1
 for name in svcentry.exe svcentry-msi.dll; do
   if ! grep -q "\"$(sha256sum <"$name" | cut -d' ' -f1)\"" "$sbom"; then
     echo "$sbom does not name the SHA-256 of $name" >&2
