@@ -10,9 +10,10 @@ native_test_packages=(googletest libbenchmark-dev)
 # The sanitizer and fuzzing builds use clang and its runtime libraries.
 checking_packages=(clang libclang-rt-14-dev)
 # What the release needs: the cross build, the MSI, the zip, the date of the
-# last commit, and the tools that sign.
+# last commit, and the tools that sign; and make, with which the scripts of
+# the releases up to 1.2.1, which --check runs, find CMake's modules.
 release_packages=(cmake ninja-build g++-mingw-w64-x86-64-posix wixl msitools
-  faketime zip git openssl osslsigncode libengine-pkcs11-openssl)
+  faketime zip git openssl osslsigncode libengine-pkcs11-openssl make)
 
 sudo=()
 [ "$(id -u)" -eq 0 ] || sudo=(sudo)
@@ -84,6 +85,8 @@ install_wine32() {
 # and returns 1.
 install_node_modules() {
   command -v npm >/dev/null || install_part "npm" nodejs npm || return 1
+  # npm reaches its registry over TLS, which needs the root certificates.
+  install_part "the root certificates" ca-certificates || return 1
   [ "$2/package-lock.json" -nt "$2/node_modules/.package-lock.json" ] ||
     return 0
   local output

@@ -6,6 +6,18 @@
 # those programs load.
 # shellcheck shell=bash
 
+# cmake_root: where CMake keeps its modules. A script asks CMake itself; a
+# dummy configure would need make, and a directory of its own.
+cmake_root() {
+  local script status=0
+  script=$(mktemp)
+  # shellcheck disable=SC2016 # CMake's variable, not the shell's
+  printf 'message("${CMAKE_ROOT}")\n' >"$script"
+  cmake -P "$script" 2>&1 || status=$?
+  rm -f "$script"
+  return $status
+}
+
 # release_input_files: prints the path of each program, library or header
 # whose version can change the release's bytes, one a line.
 release_input_files() {
@@ -23,8 +35,7 @@ release_input_files() {
   printf '%s\n' "${programs[@]}" "$("$gxx" -print-libgcc-file-name)" \
     "$("$gxx" -print-file-name=libmsvcrt.a)" \
     "$(echo '#include <windows.h>' | "$gxx" -x c++ -M - | grep -o '[^ ]*/windows\.h')" \
-    "$(cmake --system-information 2>/dev/null |
-      sed -n 's/^CMAKE_ROOT "\(.*\)"$/\1/p')/Modules/CMakeCXXInformation.cmake"
+    "$(cmake_root)/Modules/CMakeCXXInformation.cmake"
   # What the dynamic loader maps into each program: ldd's "=> PATH" lines
   # and the loader itself.
   ldd "${programs[@]}" 2>/dev/null |

@@ -123,8 +123,8 @@ std::string WhyItCannotRun(const Installer& installer) {
   const std::string kernel32 = std::string(wow64) + "\\kernel32.dll";
   if (!Exists(kernel32)) {
     return "skipped: this system runs no 32-bit programs: no " + kernel32 +
-           " (under Wine: Debian package wine32:i386, and the prefix booted "
-           "again)";
+           " (under Wine, its 32-bit side is missing: scripts/wine PREFIX "
+           "--32-bit says why)";
   }
   return "";
 }
