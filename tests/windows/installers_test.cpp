@@ -103,14 +103,45 @@ bool Exists(const std::string& path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-// Why `installer` cannot run on this system, or "" when it can. A 64-bit
-// Windows runs 32-bit programs through the DLLs of its WOW64 directory;
-// under Wine, that directory is filled only where Wine's 32-bit side is
-// installed.
+std::string Contents(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Whether `program`, a 32-bit program, starts here and ends with exit code
+// 0 when run with `arguments`, within a minute.
+bool Starts(const std::string& program, const std::string& arguments) {
+  std::string command = "\"" + program + "\" " + arguments;
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE,
+                      CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process)) {
+    return false;
+  }
+  constexpr DWORD kMinute = 60000;
+  DWORD exit_code = 1;
+  if (WaitForSingleObject(process.hProcess, kMinute) != WAIT_OBJECT_0 ||
+      !GetExitCodeProcess(process.hProcess, &exit_code)) {
+    TerminateProcess(process.hProcess, 1);
+    exit_code = 1;
+  }
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return exit_code == 0;
+}
+
+// Why `installer` cannot run on this system, or "" when it can: the reason
+// its example's build test gave for skipping, beside where the example
+// would be; or that no 32-bit program runs here, which the 32-bit cmd of
+// the WOW64 directory shows. Under Wine, that directory is filled only by a
+// boot with Wine's 32-bit side, and its programs start only where that side
+// does.
 std::string WhyItCannotRun(const Installer& installer) {
   if (!installer.example.empty() && !Exists(installer.example)) {
-    return "skipped: " + installer.example +
-           " was not built (its build test says why)";
+    const std::string directory =
+        installer.example.substr(0, installer.example.rfind('\\') + 1);
+    return Contents(directory + "skipped.txt");
   }
   if (!installer.is_32_bit) {
     return "";
@@ -120,11 +151,11 @@ std::string WhyItCannotRun(const Installer& installer) {
     return "skipped: this system runs no 32-bit programs: it has no WOW64 "
            "directory";
   }
-  const std::string kernel32 = std::string(wow64) + "\\kernel32.dll";
-  if (!Exists(kernel32)) {
-    return "skipped: this system runs no 32-bit programs: no " + kernel32 +
-           " (under Wine, its 32-bit side is missing: scripts/wine PREFIX "
-           "--32-bit says why)";
+  const std::string cmd = std::string(wow64) + "\\cmd.exe";
+  if (!Starts(cmd, "/c exit 0")) {
+    return "skipped: this system runs no 32-bit programs: " + cmd +
+           " does not start (under Wine, its 32-bit side is missing: "
+           "scripts/wine PREFIX --32-bit says why)";
   }
   return "";
 }
@@ -138,11 +169,6 @@ bool Vanishes(const std::string& path) {
     Sleep(100);
   }
   return !Exists(path);
-}
-
-std::string Contents(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 // The product codes of the installed products Windows Installer lists under
@@ -262,6 +288,16 @@ TEST_P(Installers, LeaveTheMessageWhereTheirUserLooks) {
   const std::string cannot_run = WhyItCannotRun(installer);
   if (!cannot_run.empty()) {
     GTEST_SKIP() << cannot_run;
+  }
+  // A build that neither made the example nor said why it skipped is a
+  // fault: a build left out, say.
+  ASSERT_TRUE(installer.example.empty() || Exists(installer.example))
+      << installer.example << " was not built, and its build gave no reason";
+  if (installer.program == installer.example) {
+    DWORD binary_type = 0;
+    ASSERT_TRUE(GetBinaryTypeA(installer.program.c_str(), &binary_type));
+    EXPECT_EQ(binary_type,
+              installer.is_32_bit ? SCS_32BIT_BINARY : SCS_64BIT_BINARY);
   }
   const auto installed = [&installer](const std::string& file) {
     return installer.directory + "\\" + file;
