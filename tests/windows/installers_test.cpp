@@ -199,6 +199,28 @@ const std::string kInnoInstall =
 const std::string kNotRegistered =
     "The gds_db service could not be registered (svcentry.exe exit code: 1).";
 
+// The NSIS example as built for one target, `setup`, run with its window:
+// a failure shows the message in a box.
+Installer NsisWithWindow(const char* name, const std::string& setup,
+                         bool is_32_bit) {
+  return {.name = name,
+          .example = setup,
+          .is_32_bit = is_32_bit,
+          .program = setup,
+          .failure_exit = 2,
+          .failure_box = kNotRegistered + "\r\n\r\n"};
+}
+
+// The same, run silently: no box.
+Installer NsisSilent(const char* name, const std::string& setup,
+                     bool is_32_bit) {
+  Installer silent = NsisWithWindow(name, setup, is_32_bit);
+  silent.install = "/S";
+  silent.install_again = "/S";
+  silent.failure_box = "";
+  return silent;
+}
+
 const std::vector<Installer> kInstallers = {
     // The second install is a repair, which runs the action again.
     {.name = "Msi",
@@ -212,30 +234,10 @@ const std::vector<Installer> kInstallers = {
      .log = kMsiLog,
      .as_logged = AsMsiLogsIt,
      .failure_exit = kInstallFailure},
-    {.name = "NsisX86WithWindow",
-     .example = SVCENTRY_NSIS_X86_SETUP,
-     .is_32_bit = true,
-     .program = SVCENTRY_NSIS_X86_SETUP,
-     .failure_exit = 2,
-     .failure_box = kNotRegistered + "\r\n\r\n"},
-    {.name = "NsisX86Silent",
-     .example = SVCENTRY_NSIS_X86_SETUP,
-     .is_32_bit = true,
-     .program = SVCENTRY_NSIS_X86_SETUP,
-     .install = "/S",
-     .install_again = "/S",
-     .failure_exit = 2},
-    {.name = "NsisAmd64WithWindow",
-     .example = SVCENTRY_NSIS_AMD64_SETUP,
-     .program = SVCENTRY_NSIS_AMD64_SETUP,
-     .failure_exit = 2,
-     .failure_box = kNotRegistered + "\r\n\r\n"},
-    {.name = "NsisAmd64Silent",
-     .example = SVCENTRY_NSIS_AMD64_SETUP,
-     .program = SVCENTRY_NSIS_AMD64_SETUP,
-     .install = "/S",
-     .install_again = "/S",
-     .failure_exit = 2},
+    NsisWithWindow("NsisX86WithWindow", SVCENTRY_NSIS_X86_SETUP, true),
+    NsisSilent("NsisX86Silent", SVCENTRY_NSIS_X86_SETUP, true),
+    NsisWithWindow("NsisAmd64WithWindow", SVCENTRY_NSIS_AMD64_SETUP, false),
+    NsisSilent("NsisAmd64Silent", SVCENTRY_NSIS_AMD64_SETUP, false),
     // Setup stops before it installs anything: exit code 7.
     {.name = "InnoSetup",
      .example = SVCENTRY_INNO_SETUP,
