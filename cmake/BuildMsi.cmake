@@ -25,7 +25,8 @@ string(UUID product_code NAMESPACE ${upgrade_code}
 
 set(ENV{SOURCE_DATE_EPOCH} "${EPOCH}")
 string(TIMESTAMP frozen "%Y-%m-%d %H:%M:%S" UTC)
-set(clock ${CMAKE_COMMAND} -E env TZ=UTC ${FAKETIME} -f "${frozen}")
+# UTC0 is a rule, not a zone: no time zone data goes into the package.
+set(clock ${CMAKE_COMMAND} -E env TZ=UTC0 ${FAKETIME} -f "${frozen}")
 
 # run(COMMAND...): runs the command in the staging directory, or fails.
 function(run)

@@ -1,72 +1,132 @@
-# The Debian packages a release's bytes come from, derived from the tools
-# themselves rather than listed by hand: the cross compiler and what it runs,
-# the headers, import libraries and libgcc it builds with, binutils, CMake
-# and its modules (CMake writes the notices and the SBOM), zip, wixl and
-# msibuild (the MSI and its cabinet), faketime, and every shared library
-# those programs load.
+# What a release's bytes come from besides its sources: the environment it
+# is built in, and the Debian packages whose files the build uses. The
+# packages are not listed by hand. The build runs under strace and the
+# dynamic loader's log, and a package counts when a process that made the
+# release's files ran one of its programs, read one of its files, or called
+# into one of its libraries (scripts/build_trace.awk and
+# scripts/bound_libraries.awk say which processes and libraries).
 # shellcheck shell=bash
 
-# cmake_root: where CMake keeps its modules. A script asks CMake itself; a
-# dummy configure would need make, and a directory of its own.
-cmake_root() {
-  local script status=0
-  script=$(mktemp)
-  # shellcheck disable=SC2016 # CMake's variable, not the shell's
-  printf 'message("${CMAKE_ROOT}")\n' >"$script"
-  cmake -P "$script" 2>&1 || status=$?
-  rm -f "$script"
-  return $status
+# The variables through which the environment reaches CMake, the compiler,
+# the linker, zip, faketime or the dynamic loader, and the prefixes of whole
+# families of them (CMake's, faketime's, the loader's, GCC's).
+release_cleared_variables=(CC CXX CPP RC ASM AR CFLAGS CXXFLAGS CPPFLAGS
+  LDFLAGS RCFLAGS ASMFLAGS ASM_DIALECT CPATH C_INCLUDE_PATH
+  CPLUS_INCLUDE_PATH LIBRARY_PATH COMPILER_PATH DEPENDENCIES_OUTPUT
+  SUNPRO_DEPENDENCIES LDEMULATION GNUTARGET GLIBC_TUNABLES MAKEFLAGS MFLAGS
+  ZIP ZIPOPT NO_FAKE_STAT DONT_FAKE_MONOTONIC TMPDIR TZ)
+release_cleared_prefixes=(CMAKE_ FAKETIME FAKE_ LD_ GCC_)
+
+# traced_by_caller: whether this script runs under the trace of a caller
+# that asked it not to trace itself (scripts/release --check, which builds
+# a recorded commit with that commit's scripts): strace cannot trace what it
+# traces already. The caller's loader log and temporary directory stay.
+traced_by_caller() {
+  [ -n "${SVCENTRY_RELEASE_TRACED_BY_CALLER:-}" ] &&
+    ! grep -q '^TracerPid:[[:space:]]*0$' /proc/$$/status
 }
 
-# release_input_files: prints the path of each program, library or header
-# whose version can change the release's bytes, one a line.
-release_input_files() {
-  local gxx=x86_64-w64-mingw32-g++-posix
-  local programs=() tool part
-  for tool in "$gxx" x86_64-w64-mingw32-gcc-posix x86_64-w64-mingw32-windres \
-    x86_64-w64-mingw32-objdump x86_64-w64-mingw32-strip cmake zip wixl \
-    msibuild faketime; do
-    programs+=("$(command -v "$tool")")
+# clean_release_environment: builds in the same environment wherever the
+# release is built: the variables above are cleared, the programs are
+# Debian's (PATH), the locale is C and the time is UTC (UTC0, a rule that
+# needs no time zone data). Says which variables were set.
+clean_release_environment() {
+  local name prefix set=() kept=()
+  traced_by_caller && kept=(LD_DEBUG LD_DEBUG_OUTPUT TMPDIR)
+  for name in $(compgen -e); do
+    for prefix in "${release_cleared_variables[@]}" \
+      "${release_cleared_prefixes[@]/%/*}"; do
+      # shellcheck disable=SC2053 # the prefixes are patterns
+      if [[ $name == $prefix ]] && [[ " ${kept[*]} " != *" $name "* ]]; then
+        set+=("$name")
+        unset "$name"
+        break
+      fi
+    done
   done
-  for part in cc1plus cc1 collect2 as ld lto-wrapper; do
-    programs+=("$("$gxx" -print-prog-name="$part")")
-  done
-  programs+=(/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1)
-  printf '%s\n' "${programs[@]}" "$("$gxx" -print-libgcc-file-name)" \
-    "$("$gxx" -print-file-name=libmsvcrt.a)" \
-    "$(echo '#include <windows.h>' | "$gxx" -x c++ -M - | grep -o '[^ ]*/windows\.h')" \
-    "$(cmake_root)/Modules/CMakeCXXInformation.cmake"
-  # What the dynamic loader maps into each program: ldd's "=> PATH" lines
-  # and the loader itself.
-  ldd "${programs[@]}" 2>/dev/null |
-    sed -n 's/.*=> \(\/[^ ]*\) .*/\1/p; s/^[[:space:]]*\(\/[^ ]*\) (.*/\1/p'
+  [ ${#set[@]} -eq 0 ] || echo "release: these are not used, as they would" \
+    "change the files: ${set[*]}" >&2
+  export PATH=/usr/sbin:/usr/bin:/sbin:/bin LC_ALL=C TZ=UTC0
 }
 
-# release_inputs: prints "PACKAGE<TAB>VERSION" for each package the
-# release's bytes come from, in byte order; fails when no package holds one
-# of the files. Debian 12's package database names files under /lib and
-# /bin, which the merged /usr also shows under /usr/lib and /usr/bin, so
-# each file is asked for under both names.
-release_inputs() {
-  local files=() names=() owners file name i
-  mapfile -t files < <(release_input_files | LC_ALL=C sort -u)
-  # Three names a file: as given, resolved, and resolved without /usr.
-  for file in "${files[@]}"; do
+# traceable_path PATH: whether strace prints PATH as it is, printable ASCII
+# without quotes or backslashes, so that the trace can tell where the
+# release's files went.
+traceable_path() {
+  [[ $1 != *[^[:print:]]* && $1 != *[\"\\]* ]]
+}
+
+# traced LOG COMMAND...: runs COMMAND under strace and the loader's log,
+# both written into the directory LOG, with its temporary files in LOG/tmp.
+traced() {
+  local log=$1
+  shift
+  mkdir -p "$log/tmp"
+  strace -ff -ttt -qq -s 4096 --seccomp-bpf -o "$log/strace" -e signal=none \
+    -e trace=execve,open,openat,creat,rename,renameat,renameat2,clone,clone3,fork,vfork \
+    -E TMPDIR="$log/tmp" -E LD_DEBUG=bindings -E LD_DEBUG_OUTPUT="$log/ld" \
+    "$@"
+}
+
+# used_files LOG OUTPUT: prints "program PATH", "library PATH" and "read
+# PATH" lines, tab-separated, for the system's files (those under /usr,
+# /etc, /bin, /sbin, /lib, /lib64 and /opt) that the processes that made
+# the release in OUTPUT used, as LOG holds it. A shared library counts only
+# when it was called into, so those that were merely read are left out.
+used_files() {
+  local trace ld_logs=() pid
+  trace=$(awk -v output="$2" -v ignored="$1/ld." \
+    -f "$project_root/scripts/build_trace.awk" "$1"/strace.*) || return 1
+  for pid in $(awk -F '\t' '$1 == "exec" { print $2 }' <<<"$trace" | sort -u)
+  do
+    [ ! -f "$1/ld.$pid" ] || ld_logs+=("$1/ld.$pid")
+  done
+  {
+    awk -F '\t' -v OFS='\t' '$1 == "exec" { print "program", $3 }
+      $1 == "read" && $2 !~ /\.so(\.[0-9]+)*$/ { print "read", $2 }' \
+      <<<"$trace"
+    [ ${#ld_logs[@]} -eq 0 ] ||
+      awk -f "$project_root/scripts/bound_libraries.awk" "${ld_logs[@]}" |
+      sed 's/^/library\t/'
+  } | awk -F '\t' '$2 ~ /^\/(usr|etc|bin|sbin|lib|lib64|opt)\//'
+}
+
+# owners PATH...: prints "PACKAGE: PATH" for each PATH a package holds.
+# Debian 12's package database names files under /lib and /bin, which the
+# merged /usr also shows under /usr/lib and /usr/bin, so each file is asked
+# for as given, resolved, and resolved without /usr.
+owners() {
+  local names=() file name
+  for file in "$@"; do
     name=$(realpath -m "$file")
     names+=("$file" "$name" "${name#/usr}")
   done
-  # "PACKAGE[, PACKAGE]: PATH" lines, not those of diversions.
-  owners=$(dpkg-query -S "${names[@]}" 2>/dev/null |
-    grep -E '^[a-z0-9][a-z0-9.+:-]*(, [a-z0-9][a-z0-9.+:-]*)*: ') || true
-  for ((i = 0; i < ${#names[@]}; i += 3)); do
-    if ! awk -F ': ' -v a="${names[i]}" -v b="${names[i + 1]}" \
-      -v c="${names[i + 2]}" \
-      '$2 == a || $2 == b || $2 == c { found = 1 } END { exit !found }' \
-      <<<"$owners"; then
-      echo "release: no package holds ${names[i]}" >&2
-      return 1
+  dpkg-query -S "${names[@]}" 2>/dev/null |
+    grep -E '^[a-z0-9][a-z0-9.+:-]*(, [a-z0-9][a-z0-9.+:-]*)*: ' || true
+}
+
+# release_inputs LOG OUTPUT: prints "PACKAGE<TAB>VERSION" for each package
+# the traced build into OUTPUT used, in byte order. Fails when the trace
+# cannot be read, when a program or library the unsigned build used belongs
+# to no package (a signed one only says so), or when dpkg cannot say a
+# package's version. A file it read that
+# no package holds (the loader's cache, say) is not a package's.
+release_inputs() {
+  local used files=() programs=() held file
+  used=$(used_files "$1" "$2" | LC_ALL=C sort -u) || return 1
+  mapfile -t files < <(cut -f 2 <<<"$used" | LC_ALL=C sort -u)
+  mapfile -t programs < <(awk -F '\t' '$1 != "read" { print $2 }' <<<"$used")
+  held=$(owners "${files[@]}")
+  for file in "${programs[@]}"; do
+    if ! awk -F ': ' -v a="$file" -v b="$(realpath -m "$file")" \
+      '$2 == a || $2 == b || "/usr" $2 == b { found = 1 } END { exit !found }' \
+      <<<"$held"; then
+      echo "release: the build used $file, which no Debian package holds" >&2
+      # A signing token's own module, say: the unsigned files, which the
+      # record holds, do not come from it.
+      [ -n "${SVCENTRY_SIGN_KEY:-}" ] || return 1
     fi
   done
-  sed 's/: .*//; s/, /\n/g' <<<"$owners" | LC_ALL=C sort -u |
-    xargs dpkg-query -W -f='${binary:Package}\t${Version}\n'
+  sed 's/: .*//; s/, /\n/g' <<<"$held" | LC_ALL=C sort -u |
+    xargs -r dpkg-query -W -f='${binary:Package}\t${Version}\n'
 }

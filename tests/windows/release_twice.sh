@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds the release twice, from two copies of the sources in directories of
 # different paths, at different times, under different time zones, locales
-# and umasks, and fails unless both give the same files, byte for byte; files
+# and umasks, the second with compiler flags, compilers and CMake settings
+# in its environment (the release's clean environment must leave all of
+# them out), and fails unless both give the same files, byte for byte; files
 # named as a recorded release are the ones it recorded; the
 # program and the custom action are the very ones the tests ran and the ones
 # inside the MSI; the zip carries the documents and installer examples as
@@ -34,8 +36,10 @@ epoch=${epoch%%)*}
 label=$(cut -d' ' -f2 <<<"$built")
 sleep 1
 (umask 077 && SOURCE_DATE_EPOCH=$epoch SVCENTRY_RELEASE_NAME=$label \
-  TZ=CHAST-12:45 LC_ALL=C.UTF-8 "$copy/scripts/release" "$work/second") \
-  >/dev/null
+  TZ=CHAST-12:45 LC_ALL=C.UTF-8 CXXFLAGS=-fno-inline \
+  LDFLAGS=-Wl,--major-image-version=9 \
+  CXX=false CC=false CMAKE_BUILD_TYPE=Debug LIBRARY_PATH=/nonexistent \
+  "$copy/scripts/release" "$work/second") >/dev/null
 
 cd "$work/first"
 status=0
