@@ -5,6 +5,7 @@
 ; says why the installer stops.
 !include LogicLib.nsh
 !include TextFunc.nsh
+!include x64.nsh
 
 Name "Example"
 OutFile "example-setup.exe"
@@ -13,6 +14,24 @@ RequestExecutionLevel admin
 AutoCloseWindow true
 ShowInstDetails show
 Page instfiles
+
+; svcentry.exe is a 64-bit program, and RequestExecutionLevel only asks for
+; an administrator: before anything is installed, say which is missing, in
+; a box (or, when silent, nowhere), and stop with exit code 2.
+Function .onInit
+  ${IfNot} ${RunningX64}
+    MessageBox MB_ICONSTOP|MB_OK "The gds_db service cannot be registered: svcentry.exe needs 64-bit Windows." /SD IDOK
+    SetErrorLevel 2
+    Quit
+  ${EndIf}
+  UserInfo::GetAccountType
+  Pop $0
+  ${If} $0 != "Admin"
+    MessageBox MB_ICONSTOP|MB_OK "The gds_db service cannot be registered: run this installer as an administrator." /SD IDOK
+    SetErrorLevel 2
+    Quit
+  ${EndIf}
+FunctionEnd
 
 Section
   ; svcentry.exe is needed while installing only: it goes to a temporary

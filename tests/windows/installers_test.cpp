@@ -24,6 +24,7 @@
 #if !defined(SVCENTRY_MSI) || !defined(SVCENTRY_MSI_RELEASED) ||          \
     !defined(SVCENTRY_NSIS_X86_SETUP) || !defined(SVCENTRY_INNO_SETUP) || \
     !defined(SVCENTRY_NSIS_AMD64_SETUP) || !defined(SVCENTRY_BATCH) ||    \
+    !defined(SVCENTRY_EXIT_CODE_PROGRAM) ||                               \
     !defined(SVCENTRY_SERVICE_LOOKUP) || !defined(SVCENTRY_PRODUCT)
 #error "The installers under test must be named"
 #endif
@@ -360,6 +361,30 @@ TEST_P(Installers, LeaveTheMessageWhereTheirUserLooks) {
   EXPECT_EQ(Observe(), File(kEcho));
   EXPECT_TRUE(installer.directory.empty() || !Exists(installer.directory));
   EXPECT_EQ(ListedProducts(), std::vector<std::string>{});
+}
+
+// A program that ends with a negative exit code, as one that crashes or
+// lacks a DLL does, fails the batch example too: `if errorlevel 1` alone
+// would take it for success.
+TEST(BatchExample, FailsWhenTheProgramEndsWithANegativeCode) {
+  char temporary[MAX_PATH] = {};
+  ASSERT_NE(GetTempPathA(MAX_PATH, temporary), 0U);
+  const std::string directory = std::string(temporary) + "svcentry-batch";
+  CreateDirectoryA(directory.c_str(), nullptr);
+  ASSERT_TRUE(
+      CopyFileA(SVCENTRY_BATCH, (directory + "\\install.cmd").c_str(), FALSE));
+  ASSERT_TRUE(CopyFileA(SVCENTRY_EXIT_CODE_PROGRAM,
+                        (directory + "\\svcentry.exe").c_str(), FALSE));
+  for (const char* code : {"C0000005", "C0000135"}) {
+    SetEnvironmentVariableA("SVCENTRY_EXIT_CODE", code);
+    const ProgramRun run =
+        RunProgram(kCmd, "/c \"" + directory + "\\install.cmd\"");
+    EXPECT_EQ(run.exit_code, 1U) << code;
+    EXPECT_EQ(run.standard_error,
+              "The gds_db service could not be registered.\r\n")
+        << code;
+  }
+  SetEnvironmentVariableA("SVCENTRY_EXIT_CODE", nullptr);
 }
 
 class MsiRelease : public ServicesFileTest {};

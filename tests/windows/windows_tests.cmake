@@ -37,6 +37,7 @@ target_include_directories(svcentry_windows_tests PRIVATE ${PROJECT_SOURCE_DIR})
 target_compile_definitions(svcentry_windows_tests PRIVATE
   SVCENTRY_PROGRAM="Z:$<TARGET_FILE:svcentry>"
   SVCENTRY_SERVICE_LOOKUP="Z:$<TARGET_FILE:service_lookup>"
+  SVCENTRY_EXIT_CODE_PROGRAM="Z:$<TARGET_FILE:exit_code>"
   SVCENTRY_MSI="${msi}"
   SVCENTRY_MSI_RELEASED="${msi_released}"
   SVCENTRY_NSIS_X86_SETUP="${nsis_x86_setup}"
@@ -52,7 +53,7 @@ target_compile_definitions(svcentry_windows_tests PRIVATE
   SVCENTRY_VERSION_MINOR=${PROJECT_VERSION_MINOR}
   SVCENTRY_VERSION_PATCH=${PROJECT_VERSION_PATCH})
 add_dependencies(svcentry_windows_tests svcentry svcentry-msi service_lookup
-  svcentry_msi)
+  exit_code svcentry_msi)
 
 # The installer rows and the examples they run. A row whose installer was
 # not built, or that needs 32-bit programs where none run, is skipped and
@@ -80,10 +81,12 @@ foreach(row IN LISTS rows)
     SKIP_REGULAR_EXPRESSION "${SVCENTRY_SKIP_EXPRESSION}" TIMEOUT 300)
   list(APPEND row_cases ${row_prefix}/${row})
 endforeach()
-# It rewrites the prefix's services file.
+# It rewrites the prefix's services file, and runs the batch example with a
+# program that crashes.
 list(JOIN row_cases : row_cases)
 add_test(NAME svcentry_windows_tests COMMAND svcentry_windows_tests
   --gtest_filter=-${row_cases})
 set_tests_properties(svcentry_windows_tests PROPERTIES
-  FIXTURES_REQUIRED wine_prefix RESOURCE_LOCK svcentry_wine_services
+  FIXTURES_REQUIRED "wine_prefix;example_batch"
+  RESOURCE_LOCK svcentry_wine_services
   TIMEOUT 300)
