@@ -1,5 +1,5 @@
-// Runs the real svcentry.exe on the services file of the Wine prefix the
-// tests run in, and asks the system's own service lookup afterwards.
+// Runs the real svcentry.exe on the services file of the system the tests
+// run on, and asks the system's own service lookup afterwards.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -9,10 +9,7 @@
 
 #include "tests/windows/child_process.h"
 #include "tests/windows/services_file.h"
-
-#if !defined(SVCENTRY_PROGRAM) || !defined(SVCENTRY_SERVICE_LOOKUP)
-#error "SVCENTRY_PROGRAM and SVCENTRY_SERVICE_LOOKUP must name the programs"
-#endif
+#include "tests/windows/test_files.h"
 
 namespace svcentry {
 namespace {
@@ -22,7 +19,7 @@ const std::string kAdded = kAddedMessage + "\r\n";
 const std::string kExists = kExistsMessage + "\r\n";
 
 ProgramRun RunTool(Holder holder, const std::string& arguments) {
-  return RunHolding(holder, SVCENTRY_PROGRAM, arguments);
+  return RunHolding(holder, kProgram, arguments);
 }
 
 struct Case {
@@ -113,9 +110,9 @@ using NameResolution = ServicesFileTest;
 // is the prefix's.
 TEST_F(NameResolution, TheServiceResolvesOnceTheToolAddedIt) {
   Establish(File(kEcho));
-  EXPECT_EQ(RunProgram(SVCENTRY_SERVICE_LOOKUP).standard_output, "none\r\n");
-  ASSERT_EQ(RunProgram(SVCENTRY_PROGRAM).exit_code, 0U);
-  EXPECT_EQ(RunProgram(SVCENTRY_SERVICE_LOOKUP).standard_output, "3050\r\n");
+  EXPECT_EQ(RunProgram(kServiceLookup).standard_output, "none\r\n");
+  ASSERT_EQ(RunProgram(kProgram).exit_code, 0U);
+  EXPECT_EQ(RunProgram(kServiceLookup).standard_output, "3050\r\n");
 }
 
 }  // namespace

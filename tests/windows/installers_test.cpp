@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <ostream>
@@ -20,26 +21,23 @@
 
 #include "tests/windows/child_process.h"
 #include "tests/windows/services_file.h"
+#include "tests/windows/test_files.h"
 
-#if !defined(SVCENTRY_MSI) || !defined(SVCENTRY_MSI_RELEASED) ||          \
-    !defined(SVCENTRY_NSIS_X86_SETUP) || !defined(SVCENTRY_INNO_SETUP) || \
-    !defined(SVCENTRY_NSIS_AMD64_SETUP) || !defined(SVCENTRY_BATCH) ||    \
-    !defined(SVCENTRY_EXIT_CODE_PROGRAM) ||                               \
-    !defined(SVCENTRY_SERVICE_LOOKUP) || !defined(SVCENTRY_PRODUCT)
-#error "The installers under test must be named"
+#if !defined(SVCENTRY_PRODUCT)
+#error "The product's name must be given"
 #endif
 
 namespace svcentry {
 namespace {
 
-const std::string kMsiexec = "C:\\windows\\system32\\msiexec.exe";
-const std::string kCmd = "C:\\windows\\system32\\cmd.exe";
+const std::string kMsiexec = SystemProgram("msiexec.exe");
+const std::string kCmd = SystemProgram("cmd.exe");
 // Where the MSI and the Inno Setup example put their files.
-const std::string kMsiDirectory = "C:\\Program Files\\svcentry";
-const std::string kInnoDirectory = "C:\\Program Files\\Example";
+const std::string kMsiDirectory = ProgramFilesDirectory() + "\\svcentry";
+const std::string kInnoDirectory = ProgramFilesDirectory() + "\\Example";
 // The logs the tests ask msiexec and the Inno Setup example to write.
-const std::string kMsiLog = "C:\\windows\\temp\\svcentry-msi.log";
-const std::string kInnoLog = "C:\\windows\\temp\\svcentry-inno.log";
+const std::string kMsiLog = TemporaryDirectory() + "\\svcentry-msi.log";
+const std::string kInnoLog = TemporaryDirectory() + "\\svcentry-inno.log";
 // What Windows Installer answers for a failed install: 1603 on Windows.
 constexpr std::uint32_t kInstallFailure = ERROR_INSTALL_FAILURE;
 // A repair that reinstalls every file and runs the action again.
@@ -47,10 +45,61 @@ const std::string kRepair = " REINSTALL=ALL REINSTALLMODE=vamus";
 
 std::string Verbatim(const std::string& message) { return message; }
 
-// Windows Installer logs the message as a line of its own, right after the
-// line that starts the action.
+// Windows Installer logs the message as a line of its own (the logs are
+// read without their CRs).
 std::string AsMsiLogsIt(const std::string& message) {
-  return "RegisterServiceEntry.\n" + message + "\n";
+  return "\n" + message + "\n";
+}
+
+// Says what a row saw where Wine and Windows differ, in its output and in
+// the XML report.
+void SaySeen(const std::string& what) {
+  ::testing::Test::RecordProperty("seen", what);
+  std::printf("[   SEEN   ] %s\n", what.c_str());
+}
+
+// Where the MSI log holds the message. A deferred action only schedules
+// itself where the sequence reaches it, and runs while InstallFinalize
+// executes the script, so on Windows the message stands after the line
+// that starts InstallFinalize. Wine's msiexec runs it at once, right after
+// the line that starts the action: accepted under Wine only.
+void ExpectLoggedInItsPlace(const std::string& log,
+                            const std::string& message) {
+  const std::string line = AsMsiLogsIt(message);
+  const std::size_t finalize = log.find(": InstallFinalize.\n");
+  if (finalize != std::string::npos &&
+      log.find(line, finalize) != std::string::npos) {
+    SaySeen(
+        "the message logged while InstallFinalize runs the script, as "
+        "Windows runs a deferred action");
+  } else if (log.find(": RegisterServiceEntry." + line) != std::string::npos &&
+             RunsUnderWine()) {
+    SaySeen(
+        "the message logged right after the action's start line, as "
+        "Wine's msiexec runs a deferred action");
+  } else {
+    ADD_FAILURE() << "the message is not where Windows logs a deferred "
+                     "action's message:\n"
+                  << log;
+  }
+}
+
+// How the MSI log ends a failed action: "Return value 3.", a fatal error,
+// as Windows Installer documents it. Wine's msiexec ends the failed
+// deferred action with "Return value 0.": accepted under Wine only.
+void ExpectLoggedAsFailed(const std::string& log) {
+  const std::string ended = ": RegisterServiceEntry. Return value ";
+  if (log.find(ended + "3.\n") != std::string::npos) {
+    SaySeen(
+        "the failed action ended with \"Return value 3.\", as Windows "
+        "documents");
+  } else if (log.find(ended + "0.\n") != std::string::npos && RunsUnderWine()) {
+    SaySeen(
+        "the failed action ended with \"Return value 0.\", as Wine's "
+        "msiexec ends it");
+  } else {
+    ADD_FAILURE() << "the log does not end the action as failed:\n" << log;
+  }
 }
 
 // Inno Setup reads the program's output as UTF-8: the byte 0xB9 is none,
@@ -85,8 +134,10 @@ struct Installer {
   // none), or standard output.
   std::string log{};
   bool console = false;
-  // How the log spells a message.
+  // How the log spells a message, and whether it is the MSI's, which logs
+  // it where the deferred action runs.
   std::string (*as_logged)(const std::string&) = Verbatim;
+  bool deferred = false;
   // How it reports a failure: its exit code; the text before the program's
   // message in the one message box it shows, and in its log ("" for none);
   // and what it writes to standard error.
@@ -107,6 +158,14 @@ bool Exists(const std::string& path) {
 std::string Contents(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// A log's text with its lines ending in LF alone, as Wine and Windows end
+// them differently.
+std::string LogText(const std::string& path) {
+  std::string text = Contents(path);
+  std::erase(text, '\r');
+  return text;
 }
 
 // Whether `program`, a 32-bit program, starts here and ends with exit code
@@ -192,9 +251,10 @@ std::vector<std::string> ListedProducts() {
 
 // The paths are quoted for the command line: a build directory may hold
 // spaces.
-const std::string kMsiInstall = "/i \"" SVCENTRY_MSI "\" /qn /l*v " + kMsiLog;
+const std::string kMsiInstall =
+    "/i \"" + kMsi + "\" /qn /l*v \"" + kMsiLog + "\"";
 const std::string kInnoInstall =
-    "/VERYSILENT /SUPPRESSMSGBOXES /NORESTART /LOG=" + kInnoLog;
+    "/VERYSILENT /SUPPRESSMSGBOXES /NORESTART /LOG=\"" + kInnoLog + "\"";
 // What the NSIS and Inno Setup examples say before the program's message
 // when it fails.
 const std::string kNotRegistered =
@@ -229,21 +289,22 @@ const std::vector<Installer> kInstallers = {
      .install = kMsiInstall,
      .install_again = kMsiInstall + kRepair,
      .uninstaller = kMsiexec,
-     .uninstall = "/x \"" SVCENTRY_MSI "\" /qn",
+     .uninstall = "/x \"" + kMsi + "\" /qn",
      .directory = kMsiDirectory,
      .files = {"svcentry.exe", "LICENSE", "THIRD-PARTY-NOTICES.txt"},
      .log = kMsiLog,
      .as_logged = AsMsiLogsIt,
+     .deferred = true,
      .failure_exit = kInstallFailure},
-    NsisWithWindow("NsisX86WithWindow", SVCENTRY_NSIS_X86_SETUP, true),
-    NsisSilent("NsisX86Silent", SVCENTRY_NSIS_X86_SETUP, true),
-    NsisWithWindow("NsisAmd64WithWindow", SVCENTRY_NSIS_AMD64_SETUP, false),
-    NsisSilent("NsisAmd64Silent", SVCENTRY_NSIS_AMD64_SETUP, false),
+    NsisWithWindow("NsisX86WithWindow", kNsisX86Setup, true),
+    NsisSilent("NsisX86Silent", kNsisX86Setup, true),
+    NsisWithWindow("NsisAmd64WithWindow", kNsisAmd64Setup, false),
+    NsisSilent("NsisAmd64Silent", kNsisAmd64Setup, false),
     // Setup stops before it installs anything: exit code 7.
     {.name = "InnoSetup",
-     .example = SVCENTRY_INNO_SETUP,
+     .example = kInnoSetup,
      .is_32_bit = true,
-     .program = SVCENTRY_INNO_SETUP,
+     .program = kInnoSetup,
      .install = kInnoInstall,
      .install_again = kInnoInstall,
      .uninstaller = kInnoDirectory + "\\unins000.exe",
@@ -255,10 +316,10 @@ const std::vector<Installer> kInstallers = {
      .failure_exit = 7,
      .failure_logged = "PrepareToInstall failed: " + kNotRegistered + " "},
     {.name = "Batch",
-     .example = SVCENTRY_BATCH,
+     .example = kBatch,
      .program = kCmd,
-     .install = "/c \"" SVCENTRY_BATCH "\"",
-     .install_again = "/c \"" SVCENTRY_BATCH "\"",
+     .install = "/c \"" + kBatch + "\"",
+     .install_again = "/c \"" + kBatch + "\"",
      .console = true,
      .failure_exit = 1,
      .failure_error = "The gds_db service could not be registered.\r\n"},
@@ -271,11 +332,14 @@ ProgramRun Install(const Installer& installer, const std::string& arguments,
   DeleteFileA(installer.log.c_str());
   ProgramRun run = RunHolding(holder, installer.program, arguments);
   if (!installer.log.empty()) {
-    const std::string log = Contents(installer.log);
+    const std::string log = LogText(installer.log);
     EXPECT_NE(log.find(installer.as_logged(message)), std::string::npos)
         << "the log does not hold " << ::testing::PrintToString(message)
         << ":\n"
         << log;
+    if (installer.deferred) {
+      ExpectLoggedInItsPlace(log, message);
+    }
   }
   if (installer.console) {
     EXPECT_EQ(run.standard_output.substr(0, message.size()), message);
@@ -319,7 +383,7 @@ TEST_P(Installers, LeaveTheMessageWhereTheirUserLooks) {
   EXPECT_EQ(run.message_boxes, std::vector<std::string>{});
   EXPECT_EQ(run.standard_error, "");
   EXPECT_EQ(Observe(), registered);
-  EXPECT_EQ(RunProgram(SVCENTRY_SERVICE_LOOKUP).standard_output, "3050\r\n");
+  EXPECT_EQ(RunProgram(kServiceLookup).standard_output, "3050\r\n");
   for (const std::string& file : installer.files) {
     EXPECT_TRUE(Exists(installed(file))) << file;
   }
@@ -352,9 +416,12 @@ TEST_P(Installers, LeaveTheMessageWhereTheirUserLooks) {
   }
   if (!installer.failure_logged.empty()) {
     EXPECT_NE(
-        Contents(installer.log)
+        LogText(installer.log)
             .find(installer.as_logged(installer.failure_logged + refused)),
         std::string::npos);
+  }
+  if (installer.deferred) {
+    ExpectLoggedAsFailed(LogText(installer.log));
   }
   EXPECT_EQ(run.message_boxes, boxes);
   EXPECT_EQ(run.standard_error, installer.failure_error);
@@ -372,8 +439,8 @@ TEST(BatchExample, FailsWhenTheProgramEndsWithANegativeCode) {
   const std::string directory = std::string(temporary) + "svcentry-batch";
   CreateDirectoryA(directory.c_str(), nullptr);
   ASSERT_TRUE(
-      CopyFileA(SVCENTRY_BATCH, (directory + "\\install.cmd").c_str(), FALSE));
-  ASSERT_TRUE(CopyFileA(SVCENTRY_EXIT_CODE_PROGRAM,
+      CopyFileA(kBatch.c_str(), (directory + "\\install.cmd").c_str(), FALSE));
+  ASSERT_TRUE(CopyFileA(kExitCodeProgram.c_str(),
                         (directory + "\\svcentry.exe").c_str(), FALSE));
   for (const char* code : {"C0000005", "C0000135"}) {
     SetEnvironmentVariableA("SVCENTRY_EXIT_CODE", code);
@@ -394,9 +461,9 @@ class MsiRelease : public ServicesFileTest {};
 // repairs and may try to go back.
 TEST_F(MsiRelease, UpgradesRepairsAndRefusesTheEarlierVersion) {
   const std::string released =
-      "/i \"" SVCENTRY_MSI_RELEASED "\" /qn /l*v " + kMsiLog;
-  RunProgram(kMsiexec, "/x \"" SVCENTRY_MSI "\" /qn");
-  RunProgram(kMsiexec, "/x \"" SVCENTRY_MSI_RELEASED "\" /qn");
+      "/i \"" + kMsiReleased + "\" /qn /l*v \"" + kMsiLog + "\"";
+  RunProgram(kMsiexec, "/x \"" + kMsi + "\" /qn");
+  RunProgram(kMsiexec, "/x \"" + kMsiReleased + "\" /qn");
   Establish(File(kEcho));
   const Services registered = File(kEcho + kEntryLine);
   DeleteFileA(kMsiLog.c_str());
@@ -411,8 +478,7 @@ TEST_F(MsiRelease, UpgradesRepairsAndRefusesTheEarlierVersion) {
   // The upgrade replaces 1.0.0: one product, with every file of this one.
   DeleteFileA(kMsiLog.c_str());
   EXPECT_EQ(RunProgram(kMsiexec, kMsiInstall).exit_code, 0U);
-  EXPECT_NE(Contents(kMsiLog).find(AsMsiLogsIt(kExistsMessage)),
-            std::string::npos);
+  ExpectLoggedInItsPlace(LogText(kMsiLog), kExistsMessage);
   EXPECT_EQ(ListedProducts().size(), 1U);
   EXPECT_TRUE(Exists(kMsiDirectory + "\\THIRD-PARTY-NOTICES.txt"));
   EXPECT_EQ(Observe(), registered);
@@ -427,15 +493,29 @@ TEST_F(MsiRelease, UpgradesRepairsAndRefusesTheEarlierVersion) {
   Establish(File(kEcho));
   DeleteFileA(kMsiLog.c_str());
   EXPECT_EQ(RunProgram(kMsiexec, kMsiInstall + kRepair).exit_code, 0U);
-  EXPECT_NE(Contents(kMsiLog).find(AsMsiLogsIt(kAddedMessage)),
-            std::string::npos);
+  ExpectLoggedInItsPlace(LogText(kMsiLog), kAddedMessage);
+  EXPECT_EQ(Observe(), registered);
+
+  // Windows Installer's own form of a repair, /fa, which Wine's msiexec
+  // refuses (exit code 1, or 1605 as if the product were not installed):
+  // accepted under Wine only.
+  const std::uint32_t repaired =
+      RunProgram(kMsiexec, "/fa \"" + kMsi + "\" /qn").exit_code;
+  if (repaired == 0) {
+    SaySeen("/fa repaired, as Windows documents");
+  } else if (RunsUnderWine()) {
+    SaySeen("/fa refused with exit code " + std::to_string(repaired) +
+            ", as Wine's msiexec refuses it");
+  } else {
+    ADD_FAILURE() << "/fa ended with exit code " << repaired;
+  }
   EXPECT_EQ(Observe(), registered);
 
   // With its full user interface, a failed repair shows the message in a
   // dialog, and changes nothing.
   Establish(File(kEcho));
   const ProgramRun failed = RunHolding(Holder::kReadersOnly, kMsiexec,
-                                       "/i \"" SVCENTRY_MSI "\"" + kRepair);
+                                       "/i \"" + kMsi + "\"" + kRepair);
   EXPECT_EQ(failed.exit_code, kInstallFailure);
   EXPECT_EQ(failed.message_boxes,
             std::vector<std::string>{CantOpenMessage("writing", 32)});

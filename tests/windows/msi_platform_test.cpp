@@ -13,10 +13,7 @@
 #include <vector>
 
 #include "platform/msi_platform.h"
-
-#if !defined(SVCENTRY_MSI)
-#error "SVCENTRY_MSI must name a package to open"
-#endif
+#include "tests/windows/test_files.h"
 
 namespace svcentry {
 namespace {
@@ -105,7 +102,7 @@ TEST_P(MsiPlatformReport, HandsTheMessageToTheInstallAsItStands) {
   const INSTALLUI_HANDLERA previous = MsiSetExternalUIA(
       Receive, INSTALLLOGMODE_INFO | INSTALLLOGMODE_ERROR, &user_interface);
   MSIHANDLE package = 0;
-  const bool opened = MsiOpenPackageA(SVCENTRY_MSI, &package) == ERROR_SUCCESS;
+  const bool opened = MsiOpenPackageA(kMsi.c_str(), &package) == ERROR_SUCCESS;
   UINT result = 0;
   std::vector<Message> received;
   if (opened) {

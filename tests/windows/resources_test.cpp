@@ -8,8 +8,9 @@
 #include <string>
 #include <vector>
 
-#if !defined(SVCENTRY_PROGRAM) || !defined(SVCENTRY_MSI_ACTION) || \
-    !defined(SVCENTRY_MSI_ACTION_DESCRIPTION) || !defined(SVCENTRY_VERSION)
+#include "tests/windows/test_files.h"
+
+#if !defined(SVCENTRY_MSI_ACTION_DESCRIPTION) || !defined(SVCENTRY_VERSION)
 #error "The binaries and the project's SVCENTRY_* facts must be defined"
 #endif
 
@@ -37,7 +38,7 @@ constexpr DWORD kLibrary =
     VFT_DLL;  // NOLINT(cert-dcl16-c,readability-uppercase-literal-suffix)
 
 struct Binary {
-  const char* path;
+  std::string path;
   const char* file_name;
   const char* description;
   DWORD file_type;
@@ -52,11 +53,12 @@ class BinaryResources : public ::testing::TestWithParam<Binary> {};
 TEST_P(BinaryResources, VersionInformationComesFromTheProject) {
   const Binary& binary = GetParam();
   DWORD ignored = 0;
-  const DWORD size = GetFileVersionInfoSizeA(binary.path, &ignored);
+  const DWORD size = GetFileVersionInfoSizeA(binary.path.c_str(), &ignored);
   ASSERT_NE(size, 0U) << "error " << GetLastError();
   std::vector<char> information(size);
-  ASSERT_NE(GetFileVersionInfoA(binary.path, 0, size, information.data()),
-            FALSE);
+  ASSERT_NE(
+      GetFileVersionInfoA(binary.path.c_str(), 0, size, information.data()),
+      FALSE);
 
   EXPECT_EQ(VersionString(information, "ProductName"), SVCENTRY_PRODUCT);
   EXPECT_EQ(VersionString(information, "ProductVersion"), SVCENTRY_VERSION);
@@ -76,9 +78,9 @@ TEST_P(BinaryResources, VersionInformationComesFromTheProject) {
 
 INSTANTIATE_TEST_SUITE_P(
     Release, BinaryResources,
-    ::testing::Values(Binary{SVCENTRY_PROGRAM, "svcentry.exe",
-                             SVCENTRY_DESCRIPTION, kApplication},
-                      Binary{SVCENTRY_MSI_ACTION, "svcentry-msi.dll",
+    ::testing::Values(Binary{kProgram, "svcentry.exe", SVCENTRY_DESCRIPTION,
+                             kApplication},
+                      Binary{kMsiAction, "svcentry-msi.dll",
                              SVCENTRY_MSI_ACTION_DESCRIPTION, kLibrary}),
     [](const ::testing::TestParamInfo<Binary>& param_info) {
       return std::string(
@@ -87,7 +89,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(ProgramResources, ManifestAsksToRunAsTheInvoker) {
   const HMODULE program =
-      LoadLibraryExA(SVCENTRY_PROGRAM, nullptr,
+      LoadLibraryExA(kProgram.c_str(), nullptr,
                      LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
   ASSERT_NE(program, nullptr) << "error " << GetLastError();
   HRSRC found =

@@ -77,12 +77,6 @@ ProgramRun RunHolding(Holder holder, const std::string& program,
 
 namespace {
 
-bool RunsUnderWine() {
-  const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-  return ntdll != nullptr &&
-         GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
-
 // What the services file was before a suite of tests rewrote it.
 Services original_services;
 

@@ -1,4 +1,4 @@
-// The services file of the Wine prefix the Windows tests run in: what stands
+// The services file of the system the Windows tests run on: what stands
 // there, putting it in place, and holding it open while a program runs.
 #pragma once
 
@@ -8,12 +8,13 @@
 #include <string>
 
 #include "tests/windows/child_process.h"
+#include "tests/windows/test_files.h"
 
 namespace svcentry {
 
-// GetSystemDirectoryA answers C:\windows\system32 in a Wine prefix.
+// Where the program finds it, and names it in its messages.
 inline const std::string kServicesPath =
-    "C:\\windows\\system32\\Drivers\\etc\\services";
+    SystemDirectory() + "\\Drivers\\etc\\services";
 inline const std::string kEntryLine = "gds_db           3050/tcp\r\n";
 inline const std::string kEcho = "echo             7/tcp\r\n";
 

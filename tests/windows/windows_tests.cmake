@@ -28,12 +28,15 @@ add_executable(svcentry_windows_tests
   msi_platform_test.cpp
   resources_test.cpp
   services_file.cpp
+  test_files.cpp
   ${PROJECT_SOURCE_DIR}/platform/msi_platform.cpp
   ${PROJECT_SOURCE_DIR}/platform/windows_platform.cpp)
 target_link_libraries(svcentry_windows_tests PRIVATE
   svcentry_warnings GTest::gtest_main msi version)
 target_include_directories(svcentry_windows_tests PRIVATE ${PROJECT_SOURCE_DIR})
-# Wine shows the host's root directory as drive Z:.
+# Where the build tree has the files they run, on drive Z:, which shows the
+# host's root directory under Wine; beside the test program, as in the
+# self-test kit, they are found first (test_files.h).
 target_compile_definitions(svcentry_windows_tests PRIVATE
   SVCENTRY_PROGRAM="Z:$<TARGET_FILE:svcentry>"
   SVCENTRY_SERVICE_LOOKUP="Z:$<TARGET_FILE:service_lookup>"
