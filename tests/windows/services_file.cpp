@@ -80,24 +80,39 @@ namespace {
 // What the services file was before a suite of tests rewrote it.
 Services original_services;
 
+// Whether the self-test runner started these tests, having saved the
+// services file with all Observe does not keep (its attributes and
+// security descriptor); it puts the file back once they end.
+bool RunsUnderSelfTest() {
+  char value[2] = {};
+  return GetEnvironmentVariableA("SVCENTRY_SELFTEST", value, sizeof value) ==
+             1 &&
+         value[0] == '1';
+}
+
+// The system's services file may be rewritten only in a Wine prefix of the
+// tests' own, or where the self-test runner saved it.
+bool MayRewriteServices() { return RunsUnderWine() || RunsUnderSelfTest(); }
+
 }  // namespace
 
 void ServicesFileTest::SetUpTestSuite() {
-  if (RunsUnderWine()) {
+  if (MayRewriteServices()) {
     original_services = Observe();
   }
 }
 
 void ServicesFileTest::TearDownTestSuite() {
-  if (RunsUnderWine()) {
+  if (MayRewriteServices()) {
     Establish(original_services);
   }
 }
 
 void ServicesFileTest::SetUp() {
-  ASSERT_TRUE(RunsUnderWine())
+  ASSERT_TRUE(MayRewriteServices())
       << "These tests rewrite the system's services file; they run only "
-         "under Wine, in a prefix of their own.";
+         "under Wine, in a prefix of their own, or under "
+         "svcentry_selftest.exe, which saves the file and puts it back.";
 }
 
 }  // namespace svcentry
