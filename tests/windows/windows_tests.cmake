@@ -27,6 +27,8 @@ add_executable(svcentry_windows_tests
   installers_test.cpp
   msi_platform_test.cpp
   resources_test.cpp
+  saved_file.cpp
+  saved_file_test.cpp
   services_file.cpp
   test_files.cpp
   ${PROJECT_SOURCE_DIR}/platform/msi_platform.cpp
