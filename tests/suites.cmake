@@ -3,7 +3,10 @@
 add_executable(svcentry_tests
   fault_sweep_test.cpp
   registration_run_test.cpp
-  text_stream_test.cpp)
+  text_stream_test.cpp
+  # The self-test runner's reading of GoogleTest's results, plain C++.
+  windows/selftest_text.cpp
+  windows/selftest_text_test.cpp)
 target_link_libraries(svcentry_tests PRIVATE
   svcentry_fake_platform svcentry_warnings GTest::gtest_main)
 
