@@ -95,3 +95,18 @@ set_tests_properties(svcentry_windows_tests PROPERTIES
   FIXTURES_REQUIRED "wine_prefix;example_batch"
   RESOURCE_LOCK svcentry_wine_services
   TIMEOUT 300)
+
+# The self-test kit's runner, which runs svcentry_windows_tests beside it on
+# a Windows machine: it saves the services file that the tests rewrite,
+# puts it back with whatever the installer rows left installed, and writes
+# a report (selftest.cpp).
+add_executable(svcentry_selftest
+  saved_file.cpp
+  selftest.cpp
+  selftest_text.cpp)
+target_link_libraries(svcentry_selftest PRIVATE
+  svcentry_warnings msi advapi32 ole32 shell32)
+target_include_directories(svcentry_selftest PRIVATE ${PROJECT_SOURCE_DIR})
+target_compile_definitions(svcentry_selftest PRIVATE
+  SVCENTRY_PRODUCT="${PROJECT_NAME}"
+  SVCENTRY_VERSION="${PROJECT_VERSION}")
