@@ -52,9 +52,17 @@ std::string AsMsiLogsIt(const std::string& message) {
 }
 
 // Says what a row saw where Wine and Windows differ, in its output and in
-// the XML report.
+// the XML report, as the properties "seen", "seen 2", ...: a property
+// recorded again under its name would replace the one before.
 void SaySeen(const std::string& what) {
-  ::testing::Test::RecordProperty("seen", what);
+  static const ::testing::TestInfo* test = nullptr;
+  static int count = 0;
+  const ::testing::TestInfo* current =
+      ::testing::UnitTest::GetInstance()->current_test_info();
+  count = current == test ? count + 1 : 1;
+  test = current;
+  ::testing::Test::RecordProperty(
+      count == 1 ? std::string("seen") : "seen " + std::to_string(count), what);
   std::printf("[   SEEN   ] %s\n", what.c_str());
 }
 

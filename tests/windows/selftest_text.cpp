@@ -151,6 +151,11 @@ std::string Attribute(const Tag& tag, const std::string& name) {
   return "";
 }
 
+// What a row saw where Wine and Windows differ: "seen", "seen 2", ...
+bool IsSeen(const std::string& property) {
+  return property == "seen" || property.starts_with("seen ");
+}
+
 bool IsSpace(char character) {
   return character == ' ' || character == '\t' || character == '\r' ||
          character == '\n';
@@ -253,7 +258,7 @@ void Take(const Tag& tag, bool* in_case, std::vector<TestRow>* rows) {
   } else if (tag.name == "skipped") {
     const std::string reason = TextOf(Attribute(tag, "message"));
     rows->back().notes.push_back(reason.empty() ? "no reason given" : reason);
-  } else if (tag.name == "property" && Attribute(tag, "name") == "seen") {
+  } else if (tag.name == "property" && IsSeen(Attribute(tag, "name"))) {
     rows->back().seen.push_back(Attribute(tag, "value"));
   }
 }

@@ -112,12 +112,14 @@ const std::vector<ResultsCase> kResultsCases = {
              ">\n      <properties>\n        <property name=\"other\" "
              "value=\"not shown\"/>\n        <property name=\"seen\" "
              "value=\"/fa refused &amp; &lt;kept&gt;, as Wine&apos;s &quot;"
-             "msiexec&quot; does&#x9;it\"/>\n      </properties>\n"
+             "msiexec&quot; does&#x9;it\"/>\n        <property name=\"seen "
+             "2\" value=\"and then\"/>\n        <property name=\"seenmore\" "
+             "value=\"not shown\"/>\n      </properties>\n"
              "    </testcase>\n"),
      true,
      {"passed  Suite.Sees",
       "    seen: /fa refused & <kept>, as Wine's \"msiexec\" does\tit",
-      "1 passed, 0 failed"}},
+      "    seen: and then", "1 passed, 0 failed"}},
     {"Mixed",
      Results(Case("A", "completed") + " />\n" + Case("B", "skipped") +
              ">\n      <skipped message=\"a.cpp:1&#x0A;no 32-bit\"/>\n"
