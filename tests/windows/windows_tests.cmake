@@ -110,3 +110,16 @@ target_include_directories(svcentry_selftest PRIVATE ${PROJECT_SOURCE_DIR})
 target_compile_definitions(svcentry_selftest PRIVATE
   SVCENTRY_PRODUCT="${PROJECT_NAME}"
   SVCENTRY_VERSION="${PROJECT_VERSION}")
+
+# The self-test kit, made from a fresh release and run as a user runs it,
+# in a fresh prefix of its own: every row passes and the prefix is as it
+# was; a kit whose svcentry.exe says nothing fails, row by row.
+add_test(NAME svcentry_selftest_kit
+  COMMAND ${requires} ${needs_makensis}
+    --file ${iscc} "npm ci --prefix tests/windows/innosetup"
+    --wine32 ${SVCENTRY_WINEPREFIX}
+    --command unzip "Debian package unzip"
+    -- ${CMAKE_CURRENT_SOURCE_DIR}/selftest_kit.sh ${PROJECT_SOURCE_DIR}
+    ${CMAKE_CURRENT_BINARY_DIR}/selftest-kit ${CMAKE_CURRENT_BINARY_DIR})
+set_tests_properties(svcentry_selftest_kit PROPERTIES
+  FIXTURES_REQUIRED wine_prefix SKIP_RETURN_CODE 77 TIMEOUT 900)
