@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <map>
+#include <string>
 
 namespace svcentry {
 
@@ -173,6 +175,49 @@ ProgramRun RunProgram(const std::string& program,
   run.standard_output = output.Contents();
   run.standard_error = error.Contents();
   return run;
+}
+
+namespace {
+
+// `text` on one line, without its last line end: CR LF shows as " / ".
+std::string OneLine(std::string text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+    text.pop_back();
+  }
+  for (std::size_t at = text.find("\r\n"); at != std::string::npos;
+       at = text.find("\r\n", at)) {
+    text.replace(at, 2, " / ");
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string Described(const ProgramRun& run) {
+  std::string described = "exit code " + std::to_string(run.exit_code);
+  if (!run.standard_output.empty()) {
+    described += ", output \"" + OneLine(run.standard_output) + "\"";
+  }
+  if (!run.standard_error.empty()) {
+    described += ", error \"" + OneLine(run.standard_error) + "\"";
+  }
+  for (const std::string& box : run.message_boxes) {
+    described += ", box \"" + OneLine(box) + "\"";
+  }
+  return described;
+}
+
+// A property recorded again under its name would replace the one before.
+void SaySeen(const std::string& what) {
+  static const ::testing::TestInfo* test = nullptr;
+  static int count = 0;
+  const ::testing::TestInfo* current =
+      ::testing::UnitTest::GetInstance()->current_test_info();
+  count = current == test ? count + 1 : 1;
+  test = current;
+  ::testing::Test::RecordProperty(
+      count == 1 ? std::string("seen") : "seen " + std::to_string(count), what);
+  std::printf("[   SEEN   ] %s\n", what.c_str());
 }
 
 }  // namespace svcentry

@@ -25,4 +25,13 @@ struct ProgramRun {
 ProgramRun RunProgram(const std::string& program,
                       const std::string& arguments = "");
 
+/// The run in a line: its exit code, and what it wrote and showed.
+std::string Described(const ProgramRun& run);
+
+/// Says what the current test saw, in its output (a line "[   SEEN   ]
+/// ...") and in its XML results, as the properties "seen", "seen 2", ...:
+/// the self-test kit's report lists them with the test. Where Wine and
+/// Windows differ, it says which of the two the test saw.
+void SaySeen(const std::string& what);
+
 }  // namespace svcentry

@@ -83,6 +83,7 @@ TEST_P(EndToEnd, OutputExitCodeAndFile) {
   const Case& test_case = GetParam();
   Establish(test_case.before);
   const ProgramRun run = RunTool(test_case.holder, test_case.arguments);
+  SaySeen("svcentry.exe: " + Described(run));
   EXPECT_EQ(run.exit_code, test_case.exit_code);
   EXPECT_EQ(run.standard_output, test_case.output);
   EXPECT_EQ(run.standard_error, "");

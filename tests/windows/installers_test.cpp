@@ -12,7 +12,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <ostream>
@@ -49,21 +48,6 @@ std::string Verbatim(const std::string& message) { return message; }
 // read without their CRs).
 std::string AsMsiLogsIt(const std::string& message) {
   return "\n" + message + "\n";
-}
-
-// Says what a row saw where Wine and Windows differ, in its output and in
-// the XML report, as the properties "seen", "seen 2", ...: a property
-// recorded again under its name would replace the one before.
-void SaySeen(const std::string& what) {
-  static const ::testing::TestInfo* test = nullptr;
-  static int count = 0;
-  const ::testing::TestInfo* current =
-      ::testing::UnitTest::GetInstance()->current_test_info();
-  count = current == test ? count + 1 : 1;
-  test = current;
-  ::testing::Test::RecordProperty(
-      count == 1 ? std::string("seen") : "seen " + std::to_string(count), what);
-  std::printf("[   SEEN   ] %s\n", what.c_str());
 }
 
 // Where the MSI log holds the message. A deferred action only schedules
@@ -339,6 +323,7 @@ ProgramRun Install(const Installer& installer, const std::string& arguments,
                    Holder holder, const std::string& message) {
   DeleteFileA(installer.log.c_str());
   ProgramRun run = RunHolding(holder, installer.program, arguments);
+  SaySeen(std::string(installer.name) + ": " + Described(run));
   if (!installer.log.empty()) {
     const std::string log = LogText(installer.log);
     EXPECT_NE(log.find(installer.as_logged(message)), std::string::npos)
