@@ -179,16 +179,22 @@ ProgramRun RunProgram(const std::string& program,
 
 namespace {
 
-// `text` on one line, without its last line end: CR LF shows as " / ".
+// `text` on one line, without its last line end: each line end (CR LF, LF
+// or CR) shows as " / ", so that no line of a report can be forged.
 std::string OneLine(std::string text) {
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
     text.pop_back();
   }
-  for (std::size_t at = text.find("\r\n"); at != std::string::npos;
-       at = text.find("\r\n", at)) {
-    text.replace(at, 2, " / ");
+  std::string line;
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    if (text[at] == '\r' || text[at] == '\n') {
+      line += " / ";
+      at += text[at] == '\r' && at + 1 < text.size() && text[at + 1] == '\n';
+    } else {
+      line += text[at];
+    }
   }
-  return text;
+  return line;
 }
 
 }  // namespace

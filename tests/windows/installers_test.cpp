@@ -245,6 +245,10 @@ std::vector<std::string> ListedProducts() {
 // spaces.
 const std::string kMsiInstall =
     "/i \"" + kMsi + "\" /qn /l*v \"" + kMsiLog + "\"";
+// cmd keeps the quotes of /c "PATH" only when PATH holds none of
+// ( ) & ^ @, as a folder unpacked twice does ("... (1)"); with /s it strips
+// the outer pair alone.
+const std::string kBatchCommand = "/s /c \"\"" + kBatch + "\"\"";
 const std::string kInnoInstall =
     "/VERYSILENT /SUPPRESSMSGBOXES /NORESTART /LOG=\"" + kInnoLog + "\"";
 // What the NSIS and Inno Setup examples say before the program's message
@@ -310,8 +314,8 @@ const std::vector<Installer> kInstallers = {
     {.name = "Batch",
      .example = kBatch,
      .program = kCmd,
-     .install = "/c \"" + kBatch + "\"",
-     .install_again = "/c \"" + kBatch + "\"",
+     .install = kBatchCommand,
+     .install_again = kBatchCommand,
      .console = true,
      .failure_exit = 1,
      .failure_error = "The gds_db service could not be registered.\r\n"},
@@ -438,7 +442,7 @@ TEST(BatchExample, FailsWhenTheProgramEndsWithANegativeCode) {
   for (const char* code : {"C0000005", "C0000135"}) {
     SetEnvironmentVariableA("SVCENTRY_EXIT_CODE", code);
     const ProgramRun run =
-        RunProgram(kCmd, "/c \"" + directory + "\\install.cmd\"");
+        RunProgram(kCmd, "/s /c \"\"" + directory + "\\install.cmd\"\"");
     EXPECT_EQ(run.exit_code, 1U) << code;
     EXPECT_EQ(run.standard_error,
               "The gds_db service could not be registered.\r\n")

@@ -270,12 +270,20 @@ bool PutSecurityBack(const std::string& path, const SavedFile& saved,
   return true;
 }
 
+// The attributes SetFileAttributes sets; others (compressed, sparse, a
+// reparse point) come from how the file is stored, and are not compared.
+constexpr DWORD kSettableAttributes =
+    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+    FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
+    FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
 bool PutAttributesBack(const std::string& path, DWORD attributes,
                        std::vector<std::string>* lines) {
   const bool set = SetFileAttributesA(path.c_str(), attributes) != FALSE;
   const DWORD error = set ? 0 : GetLastError();
   const DWORD now = GetFileAttributesA(path.c_str());
-  if (!set || now != attributes) {
+  if (!set || now == INVALID_FILE_ATTRIBUTES ||
+      (now & kSettableAttributes) != (attributes & kSettableAttributes)) {
     lines->push_back("Not put back: the attributes " + Hex(attributes) + " " +
                      (set ? "(they read " + Hex(now) + ")" : ErrorText(error)));
     return false;

@@ -62,6 +62,10 @@ std::string ServicesPath() {
   return std::string(directory, length) + "\\Drivers\\etc\\services";
 }
 
+BOOL WINAPI IgnoreInterrupt(DWORD event) {
+  return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? TRUE : FALSE;
+}
+
 bool IsOption(const std::string& argument, const char* option) {
   return lstrcmpiA(argument.c_str(), option) == 0;
 }
@@ -164,9 +168,10 @@ std::string WineVersion() {
   return reinterpret_cast<GetVersion>(reinterpret_cast<void (*)()>(found))();
 }
 
-std::vector<std::string> Header() {
+std::vector<std::string> Header(const std::string& kit) {
   std::vector<std::string> lines = {
-      "svcentry self-test, kit version " SVCENTRY_VERSION,
+      "svcentry self-test, kit " + kit.substr(kit.rfind('\\') + 1) +
+          ", test programs of version " SVCENTRY_VERSION,
       "Windows: ProductName " + RegistryText("ProductName") + ", EditionID " +
           RegistryText("EditionID") + ", DisplayVersion " +
           RegistryText("DisplayVersion") + ", CurrentBuild " +
@@ -185,11 +190,24 @@ std::vector<std::string> Header() {
   return lines;
 }
 
-// Runs `program` with `arguments` on this console, and waits `limit`
-// milliseconds at most: 0, or the error (ERROR_TIMEOUT when it did not end
-// in time and was stopped).
-DWORD Run(const std::string& program, const std::string& arguments, DWORD limit,
-          DWORD* exit_code) {
+// A job whose processes end when its last handle closes, or nullptr.
+HANDLE KillOnCloseJob() {
+  const HANDLE job = CreateJobObjectA(nullptr, nullptr);
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (job != nullptr &&
+      SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits,
+                              sizeof limits) == FALSE) {
+    CloseHandle(job);
+    return nullptr;
+  }
+  return job;
+}
+
+// Starts `program` with `arguments` on this console, suspended: 0, or the
+// error.
+DWORD StartSuspended(const std::string& program, const std::string& arguments,
+                     PROCESS_INFORMATION* process) {
   std::string command_line = "\"" + program + "\" " + arguments;
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
@@ -197,14 +215,34 @@ DWORD Run(const std::string& program, const std::string& arguments, DWORD limit,
   startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
   startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
   startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  return CreateProcessA(program.c_str(), command_line.data(), nullptr, nullptr,
+                        TRUE, CREATE_SUSPENDED, nullptr, nullptr, &startup,
+                        process) != FALSE
+             ? 0
+             : GetLastError();
+}
+
+// Runs `program` with `arguments` on this console, and waits `limit`
+// milliseconds at most: 0, or the error (ERROR_TIMEOUT when it did not end
+// in time and was stopped). With `in_job`, what it starts (installers,
+// msiexec) is stopped with it, and ends when the runner does; an
+// uninstaller that leaves a copy of itself to finish runs without.
+DWORD Run(const std::string& program, const std::string& arguments, DWORD limit,
+          bool in_job, DWORD* exit_code) {
   PROCESS_INFORMATION process{};
-  if (CreateProcessA(program.c_str(), command_line.data(), nullptr, nullptr,
-                     TRUE, 0, nullptr, nullptr, &startup, &process) == FALSE) {
-    return GetLastError();
+  DWORD error = StartSuspended(program, arguments, &process);
+  if (error != 0) {
+    return error;
   }
-  DWORD error = 0;
+  const HANDLE job = in_job ? KillOnCloseJob() : nullptr;
+  if (job != nullptr) {
+    AssignProcessToJobObject(job, process.hProcess);
+  }
+  ResumeThread(process.hThread);
   if (WaitForSingleObject(process.hProcess, limit) != WAIT_OBJECT_0) {
-    TerminateProcess(process.hProcess, 1);
+    if (job == nullptr || TerminateJobObject(job, 1) == FALSE) {
+      TerminateProcess(process.hProcess, 1);
+    }
     WaitForSingleObject(process.hProcess, INFINITE);
     error = ERROR_TIMEOUT;
   }
@@ -213,7 +251,31 @@ DWORD Run(const std::string& program, const std::string& arguments, DWORD limit,
   }
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
+  if (job != nullptr) {
+    CloseHandle(job);
+  }
   return error;
+}
+
+// Clears GoogleTest's variables (GTEST_FILTER, GTEST_REPEAT, the shards'),
+// with which the tests would run only in part, or again, and still pass.
+void ClearTestVariables() {
+  char* block = GetEnvironmentStringsA();
+  if (block == nullptr) {
+    return;
+  }
+  std::vector<std::string> names;
+  for (const char* entry = block; *entry != '\0';
+       entry += std::char_traits<char>::length(entry) + 1) {
+    const std::string variable(entry);
+    if (_strnicmp(variable.c_str(), "GTEST_", 6) == 0) {
+      names.push_back(variable.substr(0, variable.find('=')));
+    }
+  }
+  FreeEnvironmentStringsA(block);
+  for (const std::string& name : names) {
+    SetEnvironmentVariableA(name.c_str(), nullptr);
+  }
 }
 
 // The tests find that the runner saved the services file in
@@ -221,10 +283,11 @@ DWORD Run(const std::string& program, const std::string& arguments, DWORD limit,
 bool RunTests(const std::string& kit, const std::string& results,
               std::vector<std::string>* lines) {
   const std::string program = kit + "\\svcentry_windows_tests.exe";
+  ClearTestVariables();
   SetEnvironmentVariableA("SVCENTRY_SELFTEST", "1");
   DWORD exit_code = 0;
   const DWORD error = Run(program, "\"--gtest_output=xml:" + results + "\"",
-                          kTestsLimit, &exit_code);
+                          kTestsLimit, true, &exit_code);
   SetEnvironmentVariableA("SVCENTRY_SELFTEST", nullptr);
   if (error != 0) {
     lines->push_back("Test program: " + program +
@@ -261,7 +324,8 @@ bool Uninstalled(const std::string& what, const std::string& program,
                  const std::string& arguments,
                  std::vector<std::string>* lines) {
   DWORD exit_code = 0;
-  const DWORD error = Run(program, arguments, kUninstallLimit, &exit_code);
+  const DWORD error =
+      Run(program, arguments, kUninstallLimit, false, &exit_code);
   if (error != 0 || exit_code != 0) {
     lines->push_back("Not uninstalled: " + what + " " +
                      (error != 0
@@ -273,12 +337,24 @@ bool Uninstalled(const std::string& what, const std::string& program,
   return true;
 }
 
+// Where the Inno Setup example installs: %ProgramFiles%\Example.
+std::string InnoExampleDirectory() {
+  char directory[MAX_PATH] = {};
+  ExpandEnvironmentStringsA("%ProgramFiles%\\Example", directory, MAX_PATH);
+  return directory;
+}
+
+// What stood installed before the tests ran, which the runner leaves.
+struct Installed {
+  std::vector<std::string> products;
+  bool inno_example = false;
+};
+
 // The Inno Setup example's uninstaller ends while a copy of itself still
 // removes the files and the directory, so their going is waited for.
 bool UninstallInnoExample(std::vector<std::string>* lines) {
-  char directory[MAX_PATH] = {};
-  ExpandEnvironmentStringsA("%ProgramFiles%\\Example", directory, MAX_PATH);
-  const std::string uninstaller = std::string(directory) + "\\unins000.exe";
+  const std::string directory = InnoExampleDirectory();
+  const std::string uninstaller = directory + "\\unins000.exe";
   if (GetFileAttributesA(uninstaller.c_str()) == INVALID_FILE_ATTRIBUTES) {
     return true;
   }
@@ -287,32 +363,43 @@ bool UninstallInnoExample(std::vector<std::string>* lines) {
     return false;
   }
   constexpr int kPolls = 300;
-  for (int poll = 0; poll < kPolls &&
-                     GetFileAttributesA(directory) != INVALID_FILE_ATTRIBUTES;
+  for (int poll = 0; poll < kPolls && GetFileAttributesA(directory.c_str()) !=
+                                          INVALID_FILE_ATTRIBUTES;
        ++poll) {
     Sleep(100);
   }
-  if (GetFileAttributesA(directory) != INVALID_FILE_ATTRIBUTES) {
-    lines->push_back("Not uninstalled: " + std::string(directory) +
-                     " is still there");
+  if (GetFileAttributesA(directory.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    lines->push_back("Not uninstalled: " + directory + " is still there");
     return false;
   }
   return true;
 }
 
-bool UninstallExamples(std::vector<std::string>* lines) {
-  const std::size_t before = lines->size();
+Installed WhatIsInstalled() {
+  return {ListedProducts(),
+          GetFileAttributesA(InnoExampleDirectory().c_str()) !=
+              INVALID_FILE_ATTRIBUTES};
+}
+
+// Uninstalls what the tests installed and left, not what was there before.
+bool UninstallExamples(const Installed& before,
+                       std::vector<std::string>* lines) {
+  const std::size_t count = lines->size();
   char system[MAX_PATH] = {};
   GetSystemDirectoryA(system, MAX_PATH);
   const std::string msiexec = std::string(system) + "\\msiexec.exe";
   bool all = true;
   for (const std::string& code : ListedProducts()) {
-    all = Uninstalled("the Windows Installer product " + code, msiexec,
-                      "/x " + code + " /qn", lines) &&
-          all;
+    if (std::ranges::find(before.products, code) == before.products.end()) {
+      all = Uninstalled("the Windows Installer product " + code, msiexec,
+                        "/x " + code + " /qn", lines) &&
+            all;
+    }
   }
-  all = UninstallInnoExample(lines) && all;
-  if (lines->size() == before) {
+  if (!before.inno_example) {
+    all = UninstallInnoExample(lines) && all;
+  }
+  if (lines->size() == count) {
     lines->emplace_back("Uninstalled: nothing, as the tests left nothing");
   }
   return all;
@@ -357,22 +444,59 @@ bool RunAndPutBack(const std::string& kit, const std::string& results,
     *tests_ended = false;
     return true;
   }
+  const Installed before = WhatIsInstalled();
+  for (const std::string& code : before.products) {
+    lines->push_back("Installed before, and left so: the product " + code);
+  }
+  if (before.inno_example) {
+    lines->push_back("Installed before, and left so: " +
+                     InnoExampleDirectory());
+  }
   *tests_ended = RunTests(kit, results, lines);
-  const bool uninstalled = UninstallExamples(lines);
+  const bool uninstalled = UninstallExamples(before, lines);
   const bool restored = RestoreFile(services, saved, lines);
   ReleaseSavedFile(&saved);
   return uninstalled && restored;
 }
 
+// Whether `path` is gone, deleted now or not there.
+bool Gone(const std::string& path) {
+  return DeleteFileA(path.c_str()) != FALSE ||
+         GetLastError() == ERROR_FILE_NOT_FOUND;
+}
+
+// A failed row for what the results cannot show: the test program ending
+// with a failure outside any test, or the runner not putting all back.
+TestRow FailedStep(const std::string& name, const std::string& note) {
+  TestRow row;
+  row.name = name;
+  row.outcome = TestRow::Outcome::kFailed;
+  row.notes.push_back(note);
+  return row;
+}
+
 int RunSelfTest(const std::string& kit) {
   const std::string results = kit + "\\selftest-results.xml";
   const std::string report = kit + "\\selftest-report.txt";
-  // An earlier run's results must not pass for this one's.
-  DeleteFileA(results.c_str());
-  std::vector<std::string> lines = Header();
+  // An earlier run's report and results must not pass for this one's.
+  if (!Gone(results) || !Gone(report)) {
+    std::printf("Cannot remove the last run's %s and %s %s\n", report.c_str(),
+                results.c_str(), ErrorText(GetLastError()).c_str());
+    return kExitFailed;
+  }
+  std::vector<std::string> lines = Header(kit);
   bool tests_ended = false;
   const bool put_back = RunAndPutBack(kit, results, &lines, &tests_ended);
-  const std::vector<TestRow> rows = ResultRows(results);
+  std::vector<TestRow> rows = ResultRows(results);
+  if (!tests_ended && AllPassed(rows)) {
+    rows.push_back(FailedStep("svcentry_windows_tests.exe",
+                              "it failed outside the tests: see its exit "
+                              "code above"));
+  }
+  if (!put_back) {
+    rows.push_back(FailedStep("putting back",
+                              "not all was put back: see the lines above"));
+  }
   for (const std::string& line : RowLines(rows)) {
     lines.push_back(line);
   }
@@ -386,8 +510,7 @@ int RunSelfTest(const std::string& kit) {
                                              report + " " + ErrorText(error);
   std::printf("Self-test: %s%s; %s\n", lines.back().c_str(),
               put_back ? "" : ", and not all was put back", where.c_str());
-  return tests_ended && put_back && AllPassed(rows) && error == 0 ? kExitPassed
-                                                                  : kExitFailed;
+  return AllPassed(rows) && error == 0 ? kExitPassed : kExitFailed;
 }
 
 }  // namespace
@@ -416,5 +539,8 @@ int main(int argc, char** argv) {
         "typed.\n");
     return kExitNotConfirmed;
   }
+  // Ctrl+C stops the tests, which share this console, but not the runner,
+  // which then puts back what they changed.
+  SetConsoleCtrlHandler(IgnoreInterrupt, TRUE);
   return RunSelfTest(KitDirectory());
 }

@@ -2,8 +2,9 @@
 # The self-test kit as a user runs it: made from a fresh release, unpacked
 # onto the C: drive of a fresh Wine prefix, and run there with Wine's cmd.
 # Every row must pass, and the prefix must be as it was: the services file,
-# its attributes and the installed products. A kit whose svcentry.exe says
-# nothing and always succeeds must be reported row by row, and fail.
+# its attributes and the installed products. A kit whose svcentry.exe prints
+# another message, and one whose tests run nothing, must fail, the first
+# with its rows named.
 #
 #   selftest_kit.sh PROJECT_ROOT WORK_DIRECTORY TESTS_DIRECTORY
 #
@@ -24,31 +25,57 @@ zip=$(ls "$work"/svcentry-*-selftest.zip)
 kit=$(basename "$zip" .zip)
 "$wine" "$prefix" --start
 trap '"$wine" "$prefix" --stop' EXIT
-unzip -q -d "$prefix/drive_c" "$zip"
-cp -r "$prefix/drive_c/$kit" "$prefix/drive_c/planted"
-cp "$prefix/drive_c/planted/exit_code.exe" "$prefix/drive_c/planted/svcentry.exe"
+# Unpacked twice into the downloads of a user whose name has a space, as
+# Explorer's "Extract All" names the second folder; Wine's drive Z:, the
+# host's root, goes, so that nothing the kit lacks is found there.
+downloads="users/Test User/Downloads"
+mkdir -p "$prefix/drive_c/$downloads/planted"
+unzip -q -d "$prefix/drive_c/$downloads/planted" "$zip"
+mv "$prefix/drive_c/$downloads/planted/$kit" "$prefix/drive_c/$downloads/$kit (1)"
+unzip -q -d "$prefix/drive_c/$downloads/planted" "$zip"
+rm "$prefix/dosdevices/z:"
+(cd "$prefix/drive_c/$downloads/$kit (1)" && sha256sum --check --strict --quiet SHA256SUMS) ||
+  { echo "the kit's files are not those its SHA256SUMS names" >&2 && exit 1; }
+# The planted kit's svcentry.exe does all the real one does, but one byte of
+# its message is another; the one beside the batch example too.
+planted=$prefix/drive_c/$downloads/planted/$kit
+for program in "$planted/svcentry.exe" "$planted/examples/batch/svcentry.exe"; do
+  LC_ALL=C sed -i 's/successfully added/successfullY added/' "$program"
+done
+# A kit whose test program runs nothing and succeeds.
+empty=$prefix/drive_c/$downloads/empty
+cp -r "$planted" "$empty"
+cp "$empty/exit_code.exe" "$empty/svcentry_windows_tests.exe"
 
-# state: what a run must leave as it was.
+# state: what a run must leave as it was. The services file is hidden
+# first, which the tests' own putting back does not restore.
+services='C:\windows\system32\drivers\etc\services'
+"$wine" "$prefix" cmd.exe /c attrib +h "$services" >/dev/null
 state() {
   sha256sum <"$prefix/drive_c/windows/system32/drivers/etc/services"
-  "$wine" "$prefix" cmd.exe /c attrib \
-    'C:\windows\system32\drivers\etc\services'
+  "$wine" "$prefix" cmd.exe /c attrib "$services"
   "$wine" "$prefix" reg query \
     'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>&1 || true
 }
-# run_kit FOLDER: runs the kit in C:\FOLDER as a user does, and prints its
-# exit code.
+# run_kit FOLDER: runs the kit in FOLDER of the downloads as a user does,
+# typing selftest.cmd /y at a prompt there, and prints its exit code.
 run_kit() {
   local status=0
-  "$wine" "$prefix" cmd.exe /c "C:\\$1\\selftest.cmd" /y \
-    >"$work/$1.log" 2>&1 || status=$?
+  (cd "$prefix/drive_c/$downloads/$1" &&
+    "$wine" "$prefix" cmd.exe /c selftest.cmd /y) \
+    >"$work/${1//[^A-Za-z0-9]/_}.log" 2>&1 || status=$?
   echo $status
+}
+# expect_kept CASE: fails unless the run left the prefix as it was.
+expect_kept() {
+  [ "$(state)" = "$before" ] ||
+    { echo "$1 did not leave the prefix as it was" >&2 && status=1; }
 }
 
 status=0
 before=$(state)
-passed=$(run_kit "$kit")
-report=$prefix/drive_c/$kit/selftest-report.txt
+passed=$(run_kit "$kit (1)")
+report="$prefix/drive_c/$downloads/$kit (1)/selftest-report.txt"
 cat "$report"
 if [ "$passed" != 0 ] || ! tail -n 1 "$report" | grep -Eq '^[0-9]+ passed, 0 failed'; then
   echo "the kit did not pass: exit code $passed" >&2
@@ -58,17 +85,23 @@ if grep -Eq '^(failed|skipped) ' "$report"; then
   echo "the kit's report names rows that did not pass" >&2
   status=1
 fi
-[ "$(state)" = "$before" ] ||
-  { echo "the kit's run did not leave the prefix as it was" >&2 && status=1; }
+expect_kept "the kit's run"
 
-planted=$(SVCENTRY_EXIT_CODE=0 run_kit planted)
-report=$prefix/drive_c/planted/selftest-report.txt
-if [ "$planted" = 0 ] || ! grep -q '^failed ' "$report" ||
+failing=$(run_kit "planted/$kit")
+report=$planted/selftest-report.txt
+if [ "$failing" = 0 ] || ! grep -q '^failed  ServicesFile/EndToEnd' "$report" ||
+  ! grep -q 'seen: svcentry.exe: exit code 0, output "String .* successfullY added' "$report" ||
   tail -n 1 "$report" | grep -Eq ', 0 failed'; then
-  echo "a kit whose svcentry.exe says nothing passed: exit code $planted" >&2
+  echo "a kit whose svcentry.exe says another message passed: exit code $failing" >&2
   cat "$report" >&2
   status=1
 fi
-[ "$(state)" = "$before" ] ||
-  { echo "the planted kit did not leave the prefix as it was" >&2 && status=1; }
+expect_kept "the planted kit's run"
+
+nothing=$(run_kit empty)
+if [ "$nothing" = 0 ] || ! grep -q 'no results in' "$empty/selftest-report.txt"; then
+  echo "a kit whose tests ran nothing passed: exit code $nothing" >&2
+  status=1
+fi
+expect_kept "the empty kit's run"
 exit $status

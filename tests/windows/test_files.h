@@ -29,7 +29,8 @@ std::string TemporaryDirectory();
 /// Where 64-bit programs are installed: C:\Program Files.
 std::string ProgramFilesDirectory();
 /// The file at `path` below the test program's directory, when it is there
-/// (`path` may end in a pattern: svcentry-1.2.1*-x64.msi); else `built`.
+/// (`path` may end in a pattern: svcentry-1.2.1*-x64.msi); else `built`,
+/// save in the self-test kit (SVCENTRY_SELFTEST), where it is missing.
 std::string TestFile(const std::string& path, const std::string& built);
 
 inline const std::string kProgram = TestFile("svcentry.exe", SVCENTRY_PROGRAM);
