@@ -174,7 +174,7 @@ cat >"$trace/strace.11" <<LOG
 2.6 clone(child_stack=0x1, flags=CLONE_VM|CLONE_THREAD|CLONE_SIGHAND) = 15
 LOG
 cat >"$trace/strace.15" <<LOG
-3.1 openat(AT_FDCWD, "/usr/share/cc/specs", O_RDONLY) = 4
+3.1 openat(AT_FDCWD, "/usr/share/cc/defaults", O_RDONLY) = 4
 LOG
 cat >"$trace/strace.12" <<LOG
 3.0 openat(AT_FDCWD, "$out/tree/a.o", O_WRONLY|O_CREAT|O_TRUNC, 0666) = 4
@@ -200,12 +200,12 @@ expect_trace() {
   fi
 }
 expect_trace "a build that moves SHA256SUMS into place" \
-  "exec 10 /usr/bin/bash;exec 11 /usr/bin/cc;read /usr/include/stdio.h;read /usr/lib/O_WRONLY.h;read /usr/share/cc/specs"
+  "exec 10 /usr/bin/bash;exec 11 /usr/bin/cc;read /usr/include/stdio.h;read /usr/lib/O_WRONLY.h;read /usr/share/cc/defaults"
 sed -i '/rename(/d' "$trace/strace.10"
 echo "4.0 openat(AT_FDCWD, \"SHA256SUMS\", O_WRONLY|O_CREAT|O_TRUNC, 0666) = 3" \
   >>"$trace/strace.10"
 expect_trace "a build that writes SHA256SUMS in place" \
-  "exec 10 /usr/bin/bash;exec 11 /usr/bin/cc;read /usr/include/stdio.h;read /usr/lib/O_WRONLY.h;read /usr/share/cc/specs"
+  "exec 10 /usr/bin/bash;exec 11 /usr/bin/cc;read /usr/include/stdio.h;read /usr/lib/O_WRONLY.h;read /usr/share/cc/defaults"
 sed -i '/SHA256SUMS/d' "$trace/strace.10"
 expect_trace "a build that never ends" "failed: build_trace.awk: $out/SHA256SUMS was never moved into place"
 
