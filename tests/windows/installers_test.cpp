@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "tests/windows/child_process.h"
+#include "tests/windows/installed_products.h"
 #include "tests/windows/services_file.h"
 #include "tests/windows/test_files.h"
 
@@ -223,22 +224,9 @@ bool Vanishes(const std::string& path) {
   return !Exists(path);
 }
 
-// The product codes of the installed products Windows Installer lists under
-// svcentry's name.
+// The product codes of the installed products named svcentry.
 std::vector<std::string> ListedProducts() {
-  std::vector<std::string> listed;
-  char code[39] = {};
-  for (DWORD index = 0; MsiEnumProductsA(index, code) == ERROR_SUCCESS;
-       ++index) {
-    char name[256] = {};
-    DWORD size = sizeof name;
-    if (MsiGetProductInfoA(code, INSTALLPROPERTY_INSTALLEDPRODUCTNAME, name,
-                           &size) == ERROR_SUCCESS &&
-        std::string(name) == SVCENTRY_PRODUCT) {
-      listed.emplace_back(code);
-    }
-  }
-  return listed;
+  return InstalledProducts(SVCENTRY_PRODUCT);
 }
 
 // The paths are quoted for the command line: a build directory may hold

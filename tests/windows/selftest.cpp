@@ -6,7 +6,6 @@
 // Windows Sandbox on its own folder instead, where selftest.cmd runs it.
 #include <windows.h>
 // After windows.h, which they need.
-#include <msi.h>
 #include <objbase.h>
 #include <shellapi.h>
 
@@ -15,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/windows/installed_products.h"
 #include "tests/windows/saved_file.h"
 #include "tests/windows/selftest_text.h"
 
@@ -301,22 +301,9 @@ bool RunTests(const std::string& kit, const std::string& results,
   return exit_code == 0;
 }
 
-// The product codes of the installed products Windows Installer lists under
-// svcentry's name, as the MSI rows install them.
+// The product codes of the installed products named svcentry.
 std::vector<std::string> ListedProducts() {
-  std::vector<std::string> listed;
-  char code[39] = {};
-  for (DWORD index = 0; MsiEnumProductsA(index, code) == ERROR_SUCCESS;
-       ++index) {
-    char name[256] = {};
-    DWORD size = sizeof name;
-    if (MsiGetProductInfoA(code, INSTALLPROPERTY_INSTALLEDPRODUCTNAME, name,
-                           &size) == ERROR_SUCCESS &&
-        std::string(name) == SVCENTRY_PRODUCT) {
-      listed.emplace_back(code);
-    }
-  }
-  return listed;
+  return InstalledProducts(SVCENTRY_PRODUCT);
 }
 
 // Runs an uninstaller; true when it ran and ended with exit code 0.

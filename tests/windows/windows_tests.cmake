@@ -24,6 +24,7 @@ svcentry_windows_path(batch ${example_batch}/install.cmd)
 add_executable(svcentry_windows_tests
   child_process.cpp
   end_to_end_test.cpp
+  installed_products.cpp
   installers_test.cpp
   msi_platform_test.cpp
   resources_test.cpp
@@ -101,6 +102,7 @@ set_tests_properties(svcentry_windows_tests PROPERTIES
 # puts it back with whatever the installer rows left installed, and writes
 # a report (selftest.cpp).
 add_executable(svcentry_selftest
+  installed_products.cpp
   saved_file.cpp
   selftest.cpp
   selftest_text.cpp)
