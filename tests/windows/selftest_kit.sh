@@ -50,11 +50,16 @@ cp "$empty/exit_code.exe" "$empty/svcentry_windows_tests.exe"
 # state: what a run must leave as it was. The services file is hidden
 # first, which the tests' own putting back does not restore.
 services='C:\windows\system32\drivers\etc\services'
-"$wine" "$prefix" cmd.exe /c attrib +h "$services" >/dev/null
+# in_prefix COMMAND...: runs a Windows program from C:, as drive Z:, where
+# the host's working directory lies, is gone.
+in_prefix() {
+  (cd "$prefix/drive_c" && "$wine" "$prefix" "$@")
+}
+in_prefix 'C:\windows\system32\attrib.exe' +h "$services" >/dev/null
 state() {
   sha256sum <"$prefix/drive_c/windows/system32/drivers/etc/services"
-  "$wine" "$prefix" cmd.exe /c attrib "$services"
-  "$wine" "$prefix" reg query \
+  in_prefix 'C:\windows\system32\attrib.exe' "$services"
+  in_prefix reg query \
     'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>&1 || true
 }
 # run_kit FOLDER: runs the kit in FOLDER of the downloads as a user does,
