@@ -3,7 +3,8 @@
 # PKCS#11 token (SoftHSM2), and fails unless both give the same files; the
 # program, the custom action and the MSI verify against the throwaway CA;
 # removing the signatures gives back the tested binaries; the signed MSI
-# carries the signed binaries, installs in the Wine prefix (its custom
+# and zip carry the signed binaries, the SBOM names the signed program's
+# hash, and the MSI installs in the Wine prefix (its custom
 # action signed and all), and leaves a program there that still verifies. A
 # release asked to sign with half a configuration, or with a key that is not
 # the certificate's, must stop and publish nothing.
@@ -141,6 +142,10 @@ cmp svcentry.exe "$work/svcentry/svcentry.exe" ||
   failed "the signed MSI does not carry the signed program"
 msiinfo extract "$msi" Binary.SvcentryMsi | cmp - svcentry-msi.dll ||
   failed "the signed MSI does not carry the signed custom action"
+unzip -p svcentry-*-windows-x86_64.zip svcentry.exe | cmp - svcentry.exe ||
+  failed "the signed zip does not carry the signed program"
+grep -q "$(sha256sum <svcentry.exe | cut -d' ' -f1)" svcentry-*.cdx.json ||
+  failed "the signed release's SBOM does not name the signed program"
 
 # The signed MSI installs, its signed custom action registering the entry in
 # the prefix's services file, and what it installs still verifies.
