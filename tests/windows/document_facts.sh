@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Checks what the README and the guides say that a machine can check, so that
 # they cannot drift from what is built:
-# - the release's file names carry the version CMakeLists.txt gives, the
-#   reproducible check names the newest record, and the supported versions
-#   name the current minor version;
-# - every GUID is the MSI's product or upgrade code, or one that the WiX
-#   source gives;
+# - each release file they name has the name of one the release makes, with
+#   the version CMakeLists.txt gives; what the reproducible check names
+#   (its downloads, --check, build/release-VERSION, releases/VERSION) is the
+#   newest record; the supported versions name the current minor version;
+# - every GUID is the MSI's product code where a line names the product code
+#   or uninstalls by it, its upgrade code where a line names that, and
+#   otherwise one of the two, or stands in a line of the WiX source shown
+#   as it is;
 # - every file path the documents show as code exists in the repository or
 #   in the release's zip (a name of no path there, only when the project's
 #   own code writes it), and each path the download table says the zip
@@ -17,7 +20,7 @@ cd "$1"
 version=$2
 msiinfo=$3
 msi=$4
-zip=$(find "$5" -maxdepth 1 -name 'svcentry-*-windows-x86_64.zip' | head -n 1)
+release=$5
 guides=(README.md docs/*.md)
 documents=("${guides[@]}" SECURITY.md releases/README.md)
 problems=0
@@ -27,48 +30,88 @@ problem() {
   problems=$((problems + 1))
 }
 
-# named VERSION WHAT LINE...: a problem for each "FILE:LINE:MATCH" whose
-# version is not VERSION.
-named() {
-  local expected=$1 what=$2 line found
-  shift 2
-  for line in "$@"; do
-    found=$(grep -oE '[0-9]+(\.[0-9]+)+' <<<"${line#*:*:}" | head -n 1)
-    [ "$found" = "$expected" ] ||
-      problem "${line%:*}: $what $found, not $expected: ${line#*:*:}"
-  done
+# section_lines: the numbers of the heading lines that start and end the
+# README's reproducible check, the one place that names the record's version.
+section_lines() {
+  awk '/^### Check that it is the reproducible build$/ { first = NR; next }
+    first && /^(#|##|###) / { print first, NR; exit }' README.md
 }
 
+# release_shapes: the names of the files a release makes, its label made
+# VERSION, and the self-test kit's, which scripts/selftest-kit makes of it.
+release_shapes() {
+  local label name
+  label=${zip##*/svcentry-}
+  label=${label%-windows-x86_64.zip}
+  while IFS= read -r name; do
+    echo "${name/-"$label"/-VERSION}"
+  done < <(find "$release" -maxdepth 1 -name "svcentry-$label*" -printf '%f\n')
+  echo svcentry-VERSION-selftest.zip
+}
+
+# check_versions: each name of a release file, and each version a name or
+# a command carries, against the version the line should name.
 check_versions() {
-  local newest names checks
+  local newest shapes first last line file number text found expected
   newest=$(find releases -mindepth 1 -maxdepth 1 -type d -name '[0-9]*' \
     -printf '%f\n' | sort -V | tail -n 1)
-  mapfile -t names < <(grep -noE 'svcentry-[0-9.]+[0-9]((-windows-x86_64|-selftest)\.zip|-x64\.msi|\.cdx\.json)|-D Version=[0-9.]+[0-9]|release-[0-9.]+[0-9]|[0-9]+\.[0-9]+\.[0-9]+\+(g|unverified)|ProductCode of [0-9.]+[0-9]' "${guides[@]}")
-  named "$version" "names version" "${names[@]}"
-  mapfile -t checks < <(grep -noE -- '--check [0-9.]+[0-9]|releases/[0-9.]+[0-9]/' "${guides[@]}")
-  named "$newest" "names the record of" "${checks[@]}"
+  shapes=$(release_shapes)
+  read -r first last < <(section_lines) || true
+  while IFS=: read -r file number text; do
+    found=$(grep -oE '^[^0-9]*[0-9]+(\.[0-9]+)+' <<<"$text" | grep -oE '[0-9.]+$')
+    expected=$version
+    if [[ $text =~ ^(--check|release) ]] ||
+      { [ "$file" = README.md ] && [ "$number" -gt "${first:-0}" ] &&
+        [ "$number" -lt "${last:-0}" ]; }; then
+      expected=$newest
+    fi
+    [ "$found" = "$expected" ] ||
+      problem "$file:$number: names version $found, not $expected: $text"
+    if [[ $text == svcentry-* ]] && ! grep -qxF -- "${text/$found/VERSION}" <<<"$shapes"; then
+      problem "$file:$number: $text is the name of no file of the release"
+    fi
+  done < <(grep -noE -- 'svcentry-[0-9][0-9A-Za-z.+_-]*\.(zip|msi|json)|-D Version=[0-9.]+[0-9]|releases?[-/][0-9.]+[0-9]|[0-9]+\.[0-9]+\.[0-9]+\+(g|unverified)|ProductCode of [0-9.]+[0-9]|--check [0-9.]+[0-9]' "${guides[@]}")
   grep -qE "^\| ${version%.*}\.x \| yes" SECURITY.md ||
     problem "SECURITY.md does not name ${version%.*}.x as supported"
 }
 
+# msi_code NAME: the MSI's code NAME (ProductCode, UpgradeCode), without
+# its braces.
+msi_code() {
+  "$msiinfo" export "$msi" Property |
+    awk -F '\t' -v name="$1" '$1 == name { gsub(/[{}\r]/, "", $2); print $2 }'
+}
+
 check_codes() {
-  local properties allowed line code
-  properties=$("$msiinfo" export "$msi" Property)
-  allowed=$(grep -oE '(ProductCode|UpgradeCode)[[:space:]]+\{?[-0-9A-F]{36}' \
-    <<<"$properties" | grep -oE '[-0-9A-F]{36}')
-  [ "$(wc -l <<<"$allowed")" -eq 2 ] || problem "$msi gives no product or upgrade code"
-  allowed+=$'\n'$(grep -oiE '[-0-9a-f]{36}' windows/svcentry.wxs)
-  while IFS= read -r line; do
-    code=${line#*:*:}
-    grep -qixF -- "$code" <<<"$allowed" ||
-      problem "${line%:*}: $code is neither the MSI's product or upgrade code nor one of windows/svcentry.wxs"
-  done < <(grep -noiE '[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}' "${documents[@]}")
+  local product upgrade file number code text want
+  product=$(msi_code ProductCode)
+  upgrade=$(msi_code UpgradeCode)
+  if [ -z "$product" ] || [ -z "$upgrade" ]; then
+    problem "$msi gives no product code or no upgrade code"
+    return
+  fi
+  while IFS=: read -r file number code; do
+    if ! [[ $code =~ ^[0-9A-Fa-f]{8}(-[0-9A-Fa-f]{4}){3}-[0-9A-Fa-f]{12}$ ]]; then
+      problem "$file:$number: $code is not a GUID"
+      continue
+    fi
+    text=$(sed -n "${number}p" "$file")
+    want="$product $upgrade"
+    [[ $text == *UpgradeCode* ]] && want=$upgrade
+    [[ $text == *ProductCode* || $text == */x\ * ]] && want=$product
+    [[ " $want " == *" $code "* ]] && continue
+    grep -qxF -- "$text" windows/svcentry.wxs && continue
+    problem "$file:$number: $code is not the MSI's ${want// / or }"
+  done < <(grep -noE '\b[0-9A-Fa-f]{6,}(-[0-9A-Fa-f]+){3,}\b' "${documents[@]}")
 }
 
 # code_tokens FILE...: "FILE:LINE:TOKEN" for each word of the documents'
-# code: the lines of fenced blocks, and the inline code spans elsewhere.
+# code: the lines of fenced blocks, and the inline code spans elsewhere. A
+# relative path in a block is a command's, run from the project's root, and
+# so is one that begins "./" anywhere: such a path is marked "@", to be
+# found from the root.
 code_tokens() {
-  awk '/^```/ { fenced = !fenced; next }
+  awk '/^ *```/ { fenced = !fenced; next }
     {
       code = fenced ? $0 : ""
       rest = fenced ? "" : $0
@@ -77,35 +120,40 @@ code_tokens() {
         rest = substr(rest, RSTART + RLENGTH)
       }
       n = split(code, words, /[ \t"'"'"'()<>|;,=]+/)
-      for (i = 1; i <= n; i++) if (words[i] != "") print FILENAME ":" FNR ":" words[i]
+      for (i = 1; i <= n; i++) {
+        if (words[i] == "") continue
+        if (words[i] ~ /^\.\// || (fenced && words[i] ~ /^[^\/$~.][^\/]*\//))
+          sub(/^(\.\/)?/, "@", words[i])
+        print FILENAME ":" FNR ":" words[i]
+      }
     }' "$@"
 }
 
 # path_candidates: of code_tokens' lines, those that name a file of the
-# project, less "./": a relative path, or a name with a source file's ending.
-# Left out: absolute, home and Windows paths, options, variables, ports,
-# addresses, the outputs of a build (build/, and what a block extracts into
-# signed/), and paths with a placeholder (VERSION, _TARGET) or an ellipsis
-# in them.
+# project: a relative path, or a name with a source file's ending. Left out:
+# absolute, home and Windows paths, options, variables, ports, addresses,
+# the outputs of a build (build/, and what a block extracts into signed/),
+# and paths with a placeholder (VERSION, _TARGET) or an ellipsis in them.
 path_candidates() {
-  sed -E 's#^([^:]*:[0-9]+:)\./#\1#' |
-    awk -F: '{ word = substr($0, length($1) + length($2) + 3) }
-      word ~ /^[\/~$.…-]|[\\:…]|^[0-9]+\/|^(build|signed)\/|(^|[\/_-])[A-Z][A-Z_]+(\/|$)|\.\.\// { next }
-      word ~ /\// || word ~ /\.(md|cmd|nsi|iss|wxs|sh|cmake|cpp|h|txt|json|awk)$/'
+  awk -F: '{ word = substr($0, length($1) + length($2) + 3); sub(/^@/, "", word) }
+    word ~ /^([\/~$-]|\.\.|\.$)|[\\:…]|^[0-9]+\/|^(build|signed)\/|(^|[\/_-])[A-Z][A-Z_]+(\/|$)/ { next }
+    word ~ /\// || word ~ /\.(md|cmd|nsi|iss|wxs|sh|cmake|cpp|h|txt|json|awk)$/'
 }
 
 # unresolved KNOWN: of path_candidates' lines, those whose path is not in
-# the file KNOWN (a path a line): not one of its paths, nor a file or
-# directory at the end of one, nor, with a *, a match.
+# the file KNOWN (a path a line): not one of its paths or directories, nor,
+# unless marked "@", a file or directory at the end of one; a * matches
+# within a name.
 unresolved() {
   awk -F: 'NR == FNR { known["/" $0 "/"]; next }
     {
       word = substr($0, length($1) + length($2) + 3)
       pattern = word
+      sub(/^@/, "", pattern)
       sub(/\/$/, "", pattern)
       gsub(/[][.+?(){}^$|]/, "\\\\&", pattern)
       gsub(/\*/, "[^/]*", pattern)
-      pattern = "/" pattern "/"
+      pattern = (word ~ /^@/ ? "^/" : "/") pattern "/"
       for (path in known) if (path ~ pattern) next
       print
     }' "$1" -
@@ -116,8 +164,9 @@ check_paths() {
   { git ls-files; unzip -Z1 "$zip"; } >"$known"
   while IFS= read -r line; do
     word=${line#*:*:}
+    word=${word#@}
     # A name of no path here is an output, which the project's code names.
-    [[ $word != */* ]] && git grep -qF -e "$word" -- ':!*.md' && continue
+    [[ $word != */* ]] && git grep -qwF -e "$word" -- ':!*.md' && continue
     problem "${line%:*}: no $word in the repository or in the release's zip"
   done < <(code_tokens "${documents[@]}" | path_candidates | unresolved "$known")
 }
@@ -130,15 +179,18 @@ check_zip_row() {
   row=$(grep -E '^\| `svcentry-[^`]+-windows-x86_64\.zip` \|' README.md) ||
     { problem "README.md: the download table has no row for the zip"; return; }
   members=$(unzip -Z1 "$zip")
+  # A directory, as its name ends in "/", holds a member; a file is one.
   while IFS= read -r span; do
-    grep -qE "^${span//./\\.}" <<<"$members" ||
+    awk -v span="$span" '$0 == span || (span ~ /\/$/ && index($0, span) == 1) {
+      found = 1 } END { exit !found }' <<<"$members" ||
       problem "README.md: the zip is said to hold $span, and does not"
   done < <(grep -oE '`[^`]+`' <<<"$row" | tr -d '`' | tail -n +2)
 }
 
+zip=$(find "$release" -maxdepth 1 -name 'svcentry-*-windows-x86_64.zip' 2>/dev/null | head -n 1)
+[ -n "$zip" ] || { echo "no release zip in $release" >&2; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-[ -n "$zip" ] || { echo "no release zip in $5" >&2; exit 1; }
 check_versions
 check_codes
 check_paths
