@@ -108,6 +108,24 @@ whole_record() {
   return 1
 }
 
+# report_packages RECORD SCRATCH DIRECTORY: lists in DIRECTORY/packages the
+# packages the rebuild traced in SCRATCH used, and prints those that are not
+# at RECORD's versions. Returns 0 when all are, 1 when one is not, and 2
+# when the trace cannot be read.
+report_packages() {
+  local changes
+  if ! release_inputs "$2/trace" "$2/release" >"$3/packages"; then
+    echo "release: cannot tell which packages the rebuild used" >&2
+    return 2
+  fi
+  changes=$(changed_packages "$1" "$3/packages")
+  [ -n "$changes" ] || return 0
+  echo "The packages the rebuild used differ from those release" \
+    "${1##*/} was built with:"
+  echo "$changes"
+  return 1
+}
+
 # check_release VERSION DIRECTORY DOWNLOADS: rebuilds release VERSION from
 # its recorded commit, leaves the files and the packages the rebuild used
 # in DIRECTORY, and compares the files with the record. Says first when
@@ -119,7 +137,7 @@ check_release() {
   local version=$1 output=$2 record=$records_directory/$1
   whole_record "$version" || return 2
   install_part "the release tools" "${release_packages[@]}" || return 2
-  local commit scratch changes status=0
+  local commit scratch changed=0 status=0
   commit=$(tr -d '\r\n' <"$record/commit")
   if ! git -C "$project_root" cat-file -e "$commit^{commit}" 2>/dev/null; then
     echo "Cannot tell: release $version's commit $commit is not in this clone"
@@ -132,30 +150,23 @@ check_release() {
     rm -rf $(printf %q "$scratch")" EXIT
   rebuild_recorded "$commit" "$record" "$scratch" || return 2
   # The rebuild is checked where it was built, with nothing of an earlier
-  # check beside it, and then kept in DIRECTORY in place of the last one.
+  # check beside it, and kept in DIRECTORY in place of the last one.
   mkdir -p "$output" && (cd "$output" && rm -f SHA256SUMS packages \
     diffoscope.txt svcentry.exe svcentry-msi.dll svcentry-*.zip \
     svcentry-*.msi svcentry-*.cdx.json LICENSE THIRD-PARTY-NOTICES.txt) ||
     return 2
-  compare_files "$record" "$scratch/release" "$3" "$output/diffoscope.txt" ||
-    status=$?
   find "$scratch/release" -maxdepth 1 -type f -exec cp -t "$output" {} + ||
     return 2
-  if ! release_inputs "$scratch/trace" "$scratch/release" >"$output/packages"
-  then
-    echo "release: cannot tell which packages the rebuild used" >&2
-    return 2
-  fi
-  changes=$(changed_packages "$record" "$output/packages")
-  if [ -n "$changes" ]; then
-    echo "The packages the rebuild used differ from those release $version" \
-      "was built with:"
-    echo "$changes"
-  fi
+  report_packages "$record" "$scratch" "$output" || changed=$?
+  [ $changed -ne 2 ] || return 2
+  compare_files "$record" "$scratch/release" "$3" "$output/diffoscope.txt" ||
+    status=$?
   if [ $status -eq 0 ]; then
     echo "Release $version rebuilt from commit $commit into $output: each of" \
       "its $(grep -c . "$record/SHA256SUMS") recorded files is the same"
+  elif [ $status -eq 1 ] && [ $changed -eq 1 ]; then
+    echo "Cannot tell: a file differs, and so do the packages named first"
+    status=3
   fi
-  [ $status -ne 1 ] || [ -z "$changes" ] || status=3
   return $status
 }
