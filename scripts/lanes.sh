@@ -42,7 +42,8 @@ count_lane() {
 }
 
 # skip_reasons PRESET LOG NAME...: each skipped test NAME with the reason it
-# gave, its output's first line that begins "skipped: ".
+# gave: its output's first line that begins "skipped: ", or, from
+# GoogleTest, the line after "FILE:LINE: Skipped".
 skip_reasons() {
   local preset=$1 log=$2 line
   shift 2
@@ -50,11 +51,11 @@ skip_reasons() {
     skipped_lines+=("$preset/$line")
   done < <(awk -v names="$*" '
     BEGIN { split(names, list, " "); for (i in list) wanted[list[i]] = 1 }
-    /^[0-9]+\/[0-9]+ Test: / { name = $3; next }
-    /^skipped: / && (name in wanted) && !(name in given) {
-      given[name] = 1
-      print name ": " substr($0, 10)
-    }' "$log")
+    /^[0-9]+\/[0-9]+ Test: / { name = $3; reason_next = 0; next }
+    !(name in wanted) || (name in given) { next }
+    reason_next { given[name] = 1; print name ": " $0; next }
+    /^[^ ]+:[0-9]+: Skipped$/ { reason_next = 1; next }
+    /^skipped: / { given[name] = 1; print name ": " substr($0, 10) }' "$log")
 }
 
 # command_lane NAME COMMAND...: a lane that is one command, passed or
