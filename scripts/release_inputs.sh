@@ -68,11 +68,19 @@ traced() {
     "$@"
 }
 
+# system_files PROJECT: of "KIND<TAB>PATH" lines, those of the system's
+# files: under /usr, /etc, /bin, /sbin, /lib, /lib64 or /opt, and not the
+# project's own, which may lie there too (in /usr/local/src, say).
+system_files() {
+  awk -F '\t' -v project="$1/" \
+    '$2 ~ /^\/(usr|etc|bin|sbin|lib|lib64|opt)\// && index($2, project) != 1'
+}
+
 # used_files LOG OUTPUT: prints "program PATH", "library PATH" and "read
-# PATH" lines, tab-separated, for the system's files (those under /usr,
-# /etc, /bin, /sbin, /lib, /lib64 and /opt) that the processes that made
-# the release in OUTPUT used, as LOG holds it. A shared library counts only
-# when it was called into, so those that were merely read are left out.
+# PATH" lines, tab-separated, for the system's files that the processes
+# that made the release in OUTPUT used, as LOG holds it. A shared library
+# counts only when it was called into, so those that were merely read are
+# left out.
 used_files() {
   local trace ld_logs=() pid
   trace=$(awk -v output="$2" -v ignored="$1/ld." \
@@ -88,7 +96,7 @@ used_files() {
     [ ${#ld_logs[@]} -eq 0 ] ||
       awk -f "$project_root/scripts/bound_libraries.awk" "${ld_logs[@]}" |
       sed 's/^/library\t/'
-  } | awk -F '\t' '$2 ~ /^\/(usr|etc|bin|sbin|lib|lib64|opt)\//'
+  } | system_files "$project_root"
 }
 
 # owners PATH...: prints "PACKAGE: PATH" for each PATH a package holds.

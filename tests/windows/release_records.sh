@@ -209,6 +209,18 @@ expect_trace "a build that writes SHA256SUMS in place" \
 sed -i '/SHA256SUMS/d' "$trace/strace.10"
 expect_trace "a build that never ends" "failed: build_trace.awk: $out/SHA256SUMS was never moved into place"
 
+# The project's own files are not the system's, even where it lies under
+# /usr, as a clone in /usr/local/src does.
+got=$(printf '%s\t%s\n' program /usr/local/src/svcentry/scripts/release-build \
+  read /usr/local/src/svcentry/cmake/Sbom.cmake program /usr/bin/bash \
+  read /usr/local/src/svcentry-other/x read /home/user/x |
+  (source "$root/scripts/release_inputs.sh" &&
+    system_files /usr/local/src/svcentry) | tr '\t' ' ' | paste -sd ';')
+if [ "$got" != "program /usr/bin/bash;read /usr/local/src/svcentry-other/x" ]; then
+  echo "the system's files of a project in /usr/local/src: $got" >&2
+  status=1
+fi
+
 # Which libraries count (bound_libraries.awk), from the loader's logs: the
 # program calls libc, which calls the loader; libcurl, which the program
 # maps but never calls, binds to libssl.
