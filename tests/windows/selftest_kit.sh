@@ -73,8 +73,12 @@ run_kit() {
 }
 # expect_kept CASE: fails unless the run left the prefix as it was.
 expect_kept() {
-  [ "$(state)" = "$before" ] ||
-    { echo "$1 did not leave the prefix as it was" >&2 && status=1; }
+  local after
+  after=$(state)
+  [ "$after" = "$before" ] && return
+  echo "$1 did not leave the prefix as it was:" >&2
+  diff <(echo "$before") <(echo "$after") >&2 || true
+  status=1
 }
 
 status=0
