@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # The self-test kit as a user runs it: made from a fresh release, unpacked
-# onto the C: drive of a fresh Wine prefix, and run there with Wine's cmd.
-# Every row must pass, and the prefix must be as it was: the services file,
-# its attributes and the installed products. A kit whose svcentry.exe prints
-# another message, and one whose tests run nothing, must fail, the first
-# with its rows named.
+# onto the C: drive of a fresh Wine prefix, the throwaway machine, and run
+# there with Wine's cmd. Without /disposable it must refuse and change
+# nothing; with it, every row must pass. A kit whose svcentry.exe prints
+# another message, and one whose test program runs nothing and exits 0,
+# must fail, the first with its rows named.
 #
 #   selftest_kit.sh PROJECT_ROOT WORK_DIRECTORY TESTS_DIRECTORY
 #
@@ -42,75 +42,72 @@ planted=$prefix/drive_c/$downloads/planted/$kit
 for program in "$planted/svcentry.exe" "$planted/examples/batch/svcentry.exe"; do
   LC_ALL=C sed -i 's/successfully added/successfullY added/' "$program"
 done
-# A kit whose test program runs nothing and succeeds.
+# A kit whose test program runs nothing and succeeds, with
+# SVCENTRY_EXIT_CODE=0.
 empty=$prefix/drive_c/$downloads/empty
 cp -r "$planted" "$empty"
 cp "$empty/exit_code.exe" "$empty/svcentry_windows_tests.exe"
 
-# state: what a run must leave as it was. The services file is hidden
-# first, which the tests' own putting back does not restore.
-services='C:\windows\system32\drivers\etc\services'
+# state: what a refused run must leave as it was: the services file and
+# the installed products.
 # in_prefix COMMAND...: runs a Windows program from C:, as drive Z:, where
 # the host's working directory lies, is gone.
 in_prefix() {
   (cd "$prefix/drive_c" && "$wine" "$prefix" "$@")
 }
-in_prefix 'C:\windows\system32\attrib.exe' +h "$services" >/dev/null
 state() {
   sha256sum <"$prefix/drive_c/windows/system32/drivers/etc/services"
-  in_prefix 'C:\windows\system32\attrib.exe' "$services"
   in_prefix reg query \
     'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>&1 || true
 }
-# run_kit FOLDER: runs the kit in FOLDER of the downloads as a user does,
-# typing selftest.cmd /y at a prompt there, and prints its exit code.
+# run_kit FOLDER OPTION...: runs the kit in FOLDER of the downloads as a
+# user does, typing selftest.cmd OPTION... at a prompt there, and prints its
+# exit code.
 run_kit() {
-  local status=0
-  (cd "$prefix/drive_c/$downloads/$1" &&
-    "$wine" "$prefix" cmd.exe /c selftest.cmd /y) \
-    >"$work/${1//[^A-Za-z0-9]/_}.log" 2>&1 || status=$?
+  local folder=$1 status=0
+  shift
+  (cd "$prefix/drive_c/$downloads/$folder" &&
+    "$wine" "$prefix" cmd.exe /c selftest.cmd "$@") \
+    >"$work/${folder//[^A-Za-z0-9]/_}.log" 2>&1 || status=$?
   echo $status
 }
-# expect_kept CASE: fails unless the run left the prefix as it was.
-expect_kept() {
-  local after
-  after=$(state)
-  [ "$after" = "$before" ] && return
-  echo "$1 did not leave the prefix as it was:" >&2
-  diff <(echo "$before") <(echo "$after") >&2 || true
+# expect CONDITION MESSAGE: fails the test with MESSAGE unless CONDITION
+# holds.
+expect() {
+  eval "$1" && return
+  echo "$2" >&2
   status=1
 }
 
 status=0
+folder="$kit (1)"
+report="$prefix/drive_c/$downloads/$folder/selftest-report.txt"
 before=$(state)
-passed=$(run_kit "$kit (1)")
-report="$prefix/drive_c/$downloads/$kit (1)/selftest-report.txt"
+refused=$(run_kit "$folder")
+expect '[ "$refused" = 3 ] && [ "$(state)" = "$before" ] && [ ! -e "$report" ]' \
+  "without /disposable, the kit did not refuse (exit code $refused), or changed the prefix"
+grep -h 'Nothing was changed' "$work/${folder//[^A-Za-z0-9]/_}.log" || true
+
+passed=$(run_kit "$folder" /disposable)
 cat "$report"
-if [ "$passed" != 0 ] || ! tail -n 1 "$report" | grep -Eq '^[0-9]+ passed, 0 failed'; then
-  echo "the kit did not pass: exit code $passed" >&2
-  status=1
-fi
-if grep -Eq '^(failed|skipped) ' "$report"; then
-  echo "the kit's report names rows that did not pass" >&2
-  status=1
-fi
-expect_kept "the kit's run"
+expect '[ "$passed" = 0 ] && tail -n 1 "$report" | grep -Eq "^[0-9]+ passed, 0 failed, 0 skipped"' \
+  "the kit did not pass: exit code $passed"
+expect '! grep -Eq "^(failed|skipped) " "$report"' \
+  "the kit's report names rows that did not pass"
 
-failing=$(run_kit "planted/$kit")
+failing=$(run_kit "planted/$kit" /disposable)
 report=$planted/selftest-report.txt
-if [ "$failing" = 0 ] || ! grep -q '^failed  ServicesFile/EndToEnd' "$report" ||
-  ! grep -q 'seen: svcentry.exe: exit code 0, output "String .* successfullY added' "$report" ||
-  tail -n 1 "$report" | grep -Eq ', 0 failed'; then
-  echo "a kit whose svcentry.exe says another message passed: exit code $failing" >&2
-  cat "$report" >&2
-  status=1
-fi
-expect_kept "the planted kit's run"
+expect '[ "$failing" != 0 ] && grep -q "^failed  ServicesFile/EndToEnd" "$report" &&
+  grep -q "seen: svcentry.exe: exit code 0, output \"String .* successfullY added" "$report" &&
+  ! tail -n 1 "$report" | grep -q ", 0 failed"' \
+  "a kit whose svcentry.exe says another message passed: exit code $failing"
 
-nothing=$(run_kit empty)
-if [ "$nothing" = 0 ] || ! grep -q 'no results in' "$empty/selftest-report.txt"; then
-  echo "a kit whose tests ran nothing passed: exit code $nothing" >&2
-  status=1
-fi
-expect_kept "the empty kit's run"
+export SVCENTRY_EXIT_CODE=0
+nothing=$(run_kit empty /disposable)
+unset SVCENTRY_EXIT_CODE
+report=$empty/selftest-report.txt
+expect '[ "$nothing" != 0 ] && grep -q "^Test program: .*, exit code 0.\?$" "$report" &&
+  grep -q "wrote no results" "$report"' \
+  "a kit whose tests ran nothing and exited 0 passed: exit code $nothing"
+[ $status -eq 0 ] || cat "$planted/selftest-report.txt" "$empty/selftest-report.txt" >&2
 exit $status

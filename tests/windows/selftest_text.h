@@ -1,6 +1,6 @@
-// The texts the self-test runner writes and reads, apart from the system it
-// runs on: the Windows Sandbox configuration that runs the kit, and the rows
-// of GoogleTest's XML results as the report lists them. Plain standard C++,
+// The texts of the self-test kit, apart from the system it runs on: the
+// Windows Sandbox configuration that runs the kit, and the report's rows,
+// which the test program writes and the runner counts. Plain standard C++,
 // so that the native build tests them too.
 #pragma once
 
@@ -18,30 +18,37 @@ std::string XmlEscaped(const std::string& text);
 
 /// A Windows Sandbox configuration (.wsb) that maps `kit_directory`, an
 /// absolute host path, read-write into the sandbox and runs the kit's
-/// selftest.cmd /y there, elevated, when the sandbox's user logs on.
+/// selftest.cmd /disposable there, elevated, when the sandbox's user logs
+/// on.
 std::string SandboxConfiguration(const std::string& kit_directory);
 
-// One test case of GoogleTest's results.
+// One row of the report: a test case, or a step that failed outside them.
 struct TestRow {
   enum class Outcome { kPassed, kFailed, kSkipped };
-  std::string name;  // classname.name
+  std::string name{};  // suite.name
   Outcome outcome = Outcome::kPassed;
   // For a failure, "file:line: " and the first line of each failure's
   // message; for a skip, the first line of its reason.
-  std::vector<std::string> notes;
+  std::vector<std::string> notes{};
   // What the case saw where Windows and Wine differ (its "seen" property).
-  std::vector<std::string> seen;
-
-  bool operator==(const TestRow&) const = default;
+  std::vector<std::string> seen{};
 };
 
-/// The rows of `xml`, GoogleTest's XML results. False when it is not a
-/// whole report: no <testsuites> element that ends, or a tag cut short.
-bool ReadTestResults(const std::string& xml, std::vector<TestRow>* rows);
+/// The report's lines for `row`: "passed  ", "failed  " or "skipped "
+/// and its name, then its notes and what it saw, indented.
+std::vector<std::string> RowLines(const TestRow& row);
 
-/// The report's lines for `rows`: each row as passed, failed or skipped
-/// with its notes and what it saw indented below it, then the number
-/// skipped when any was, and last "N passed, N failed".
-std::vector<std::string> RowLines(const std::vector<TestRow>& rows);
+// How many rows passed, failed and were skipped.
+struct Tally {
+  int passed = 0;
+  int failed = 0;
+  int skipped = 0;
+};
+
+/// Counts the rows among `lines`, as RowLines writes them.
+Tally TallyOf(const std::vector<std::string>& lines);
+
+/// The report's last line: "N passed, N failed, N skipped".
+std::string TallyLine(const Tally& tally);
 
 }  // namespace svcentry

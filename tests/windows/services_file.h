@@ -56,8 +56,8 @@ ProgramRun RunHolding(Holder holder, const std::string& program,
                       const std::string& arguments = "");
 
 // Every test rewrites the system's services file, so it runs only in a Wine
-// prefix or under the self-test runner (SVCENTRY_SELFTEST=1), and the file
-// is put back as it was after the suite.
+// prefix or under the self-test runner (SVCENTRY_SELFTEST), and the file's
+// bytes are put back as they were after the suite.
 class ServicesFileTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite();

@@ -1,5 +1,5 @@
 @echo off
 rem Starts the self-test that lies beside this file and hands back its exit
-rem code; the checks, the report and putting things back are the program's.
+rem code; the checks and the report are the program's.
 "%~dp0svcentry_selftest.exe" %*
 exit /b %errorlevel%
