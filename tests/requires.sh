@@ -9,7 +9,9 @@
 # where each NEED is one of
 #   --command NAME WHERE   NAME on the PATH; WHERE says where it comes from
 #   --file PATH WHERE      PATH exists
-#   --wine32 PREFIX        the Wine prefix PREFIX runs 32-bit programs
+#   --wine32 PREFIX        the Wine prefix PREFIX runs 32-bit programs; a
+#                          32-bit Wine that is there but fails fails the
+#                          test (exit 1) instead
 set -euo pipefail
 
 missing=()
@@ -24,8 +26,15 @@ while [ $# -gt 0 ] && [ "$1" != -- ]; do
       shift 3
       ;;
     --wine32)
+      status=0
       reason=$("$(dirname "$0")/../scripts/wine" "$2" --32-bit 2>&1) ||
+        status=$?
+      if [ $status -eq 77 ]; then
         missing+=("$reason")
+      elif [ $status -ne 0 ]; then
+        echo "$reason" >&2
+        exit 1
+      fi
       shift 2
       ;;
     *)

@@ -186,31 +186,29 @@ bool Starts(const std::string& program, const std::string& arguments) {
 
 // Why `installer` cannot run on this system, or "" when it can: the reason
 // its example's build test gave for skipping, beside where the example
-// would be; or that no 32-bit program runs here, which the 32-bit cmd of
-// the WOW64 directory shows. Under Wine, that directory is filled only by a
-// boot with Wine's 32-bit side, and its programs start only where that side
-// does.
+// would be (its tool is not installed); or, for a 32-bit installer, that
+// the system has no WOW64 directory.
 std::string WhyItCannotRun(const Installer& installer) {
   if (!installer.example.empty() && !Exists(installer.example)) {
     const std::string directory =
         installer.example.substr(0, installer.example.rfind('\\') + 1);
     return Contents(directory + "skipped.txt");
   }
-  if (!installer.is_32_bit) {
-    return "";
-  }
   char wow64[MAX_PATH] = {};
-  if (GetSystemWow64DirectoryA(wow64, MAX_PATH) == 0) {
+  if (installer.is_32_bit && GetSystemWow64DirectoryA(wow64, MAX_PATH) == 0) {
     return "skipped: this system runs no 32-bit programs: it has no WOW64 "
            "directory";
   }
-  const std::string cmd = std::string(wow64) + "\\cmd.exe";
-  if (!Starts(cmd, "/c exit 0")) {
-    return "skipped: this system runs no 32-bit programs: " + cmd +
-           " does not start (under Wine, its 32-bit side is missing: "
-           "scripts/wine PREFIX --32-bit says why)";
-  }
   return "";
+}
+
+// The 32-bit cmd of the WOW64 directory, which must start where that
+// directory is. Under Wine, it is filled only by a boot with Wine's 32-bit
+// side, and its programs start only where that side does.
+std::string Wow64Cmd() {
+  char wow64[MAX_PATH] = {};
+  GetSystemWow64DirectoryA(wow64, MAX_PATH);
+  return std::string(wow64) + "\\cmd.exe";
 }
 
 // Inno Setup's uninstaller ends while a copy of it still removes the last
@@ -340,6 +338,13 @@ TEST_P(Installers, LeaveTheMessageWhereTheirUserLooks) {
   const std::string cannot_run = WhyItCannotRun(installer);
   if (!cannot_run.empty()) {
     GTEST_SKIP() << cannot_run;
+  }
+  // A WOW64 directory whose programs do not start is a fault, not a
+  // missing part: under Wine, a 32-bit side that is broken, or a prefix
+  // booted without it (scripts/wine PREFIX --32-bit says which).
+  if (installer.is_32_bit) {
+    ASSERT_TRUE(Starts(Wow64Cmd(), "/c exit 0"))
+        << Wow64Cmd() << " does not start";
   }
   // A build that neither made the example nor said why it skipped is a
   // fault: a build left out, say.
