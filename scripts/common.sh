@@ -9,8 +9,7 @@ native_packages=(cmake ninja-build g++)
 native_test_packages=(googletest libbenchmark-dev)
 # The sanitizer and fuzzing builds use clang and its runtime libraries.
 checking_packages=(clang libclang-rt-14-dev)
-# What the release is built with, which its record lists with their dependencies;
-# make, for the scripts of the releases up to 1.2.1, which --check runs.
+# What the release is built with (make for the scripts of 1.2.1 and before, which --check runs).
 release_packages=(cmake ninja-build g++-mingw-w64-x86-64-posix wixl msitools
   faketime zip git openssl osslsigncode libengine-pkcs11-openssl make)
 

@@ -2,23 +2,19 @@
 # the release's clean environment, and judged by its files' bytes.
 # shellcheck shell=bash
 
-# changed_packages RECORD: "  NAME: recorded X, installed Y" for each package of
-# RECORD/packages that is not installed at its recorded version.
+# changed_packages RECORD: "  NAME: recorded X, installed Y" where they differ.
 changed_packages() {
   package_closure $(cut -f 1 "$1/packages") | awk -F '\t' 'NR == FNR { now[$1] = $2; next }
     { sub(/\r$/, ""); name = $1; sub(/:.*/, "", name); v = name in now ? now[name] : "none" }
     v != $2 { printf "  %s: recorded %s, installed %s\n", $1, $2, v }' - "$1/packages"
 }
 
-# explain DIRECTORY DOWNLOADS NAME...: how each file NAME in DIRECTORY differs
-# from the one in DOWNLOADS, as diffoscope says.
+# explain DIRECTORY DOWNLOADS NAME...: diffoscope on DOWNLOADS/NAME and DIRECTORY/NAME.
 explain() {
   local report=$1/diffoscope.txt against=$2 name
   shift 2
-  [ -n "$against" ] || { echo "To see how, give the released files: --against DOWNLOADS" &&
-    return; }
-  command -v diffoscope >/dev/null || { echo "To see how, install diffoscope:" \
-    "apt-get install diffoscope-minimal" && return; }
+  [ -n "$against" ] && command -v diffoscope >/dev/null || { echo "To see how, give the" \
+    "released files (--against DOWNLOADS), with diffoscope (diffoscope-minimal)" && return; }
   for name in "$@"; do diffoscope "$against/$name" "${report%/*}/$name" 2>&1 || true; done >"$report"
   echo "diffoscope, the released file first, then the rebuilt one:"
   head -n 20 "$report" | sed 's/^/  /' && echo "The whole report: $report"
@@ -36,10 +32,9 @@ rebuild() {
   cat "$3/log" >&2 && echo "release: commit $1 did not build" >&2 && return 2
 }
 
-# check_release VERSION DIRECTORY DOWNLOADS: rebuilds release VERSION into DIRECTORY.
-# Returns 0 when each file is the recorded one, 1 when one is not, 2 when it cannot
-# rebuild or read the record, and 3 when it cannot tell: a file differs while a
-# recorded package does too, or the commit is not in this clone.
+# check_release VERSION DIRECTORY DOWNLOADS: rebuilds release VERSION into DIRECTORY:
+# 0 when each file is the recorded one, 1 when one is not, 2 when it cannot rebuild or
+# read the record, 3 when it cannot tell (a package differs too, or no commit).
 check_release() {
   local record=$records_directory/$1 commit scratch differ changes
   [ -s "$record/SHA256SUMS" ] && [ -f "$record/packages" ] &&

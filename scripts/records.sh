@@ -5,8 +5,7 @@ records_directory=$project_root/releases
 recorded_commit() { tr -d '\r\n' <"$records_directory/$1/commit"; }
 commit_time() { git -C "$project_root" log -1 --format=%ct "$1" --; }
 
-# differing_files RECORD DIRECTORY: each file not in DIRECTORY as RECORD/SHA256SUMS
-# lists it; returns 2 when that cannot be read.
+# differing_files RECORD DIRECTORY: the files not as RECORD/SHA256SUMS lists them.
 differing_files() {
   local result
   result=$(cd "$2" && tr -d '\r' <"$1/SHA256SUMS" | sha256sum --check --strict --quiet 2>&1) &&
@@ -15,9 +14,9 @@ differing_files() {
   echo "release: $1/SHA256SUMS cannot be checked: $result" >&2 && return 2
 }
 
-# package_closure PACKAGE...: "NAME<TAB>VERSION" of the installed PACKAGEs and of
-# all they depend on (Depends, Pre-Depends, a virtual package's providers), of this
-# machine's architecture: what Debian's .buildinfo lists as Installed-Build-Depends.
+# package_closure PACKAGE...: "NAME<TAB>VERSION" of the PACKAGEs and what they depend
+# on, installed, as .buildinfo lists Installed-Build-Depends (with virtual packages'
+# providers, of this machine's architecture).
 package_closure() {
   dpkg-query -W -f='${db:Status-Abbrev}\t${Package}\t${Architecture}\t${Version}\t${Provides}\t${Pre-Depends},${Depends}\n' |
     awk -F '\t' -v arch="$(dpkg --print-architecture)" -v wanted="$*" '
@@ -37,8 +36,7 @@ package_closure() {
       }' | LC_ALL=C sort
 }
 
-# write_record VERSION DIRECTORY COMMIT: records the unsigned release in DIRECTORY,
-# built from COMMIT, whole or not at all.
+# write_record VERSION DIRECTORY COMMIT: records DIRECTORY's files, whole or not at all.
 write_record() {
   local partial
   partial=$(mktemp -d "$records_directory/.partial.XXXXXX")

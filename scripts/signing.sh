@@ -3,8 +3,7 @@
 # SOURCE_DATE_EPOCH, so an RSA key gives the same bytes, save with a time stamp.
 # shellcheck shell=bash
 
-# signing_requested: whether a certificate and a key are set. Stops the release,
-# before anything is built, when only one is, or when what they name cannot be read.
+# signing_requested: whether a certificate and a key are set; stops when only one is.
 signing_requested() {
   local cert=${SVCENTRY_SIGN_CERT:-} key=${SVCENTRY_SIGN_KEY:-}
   [ -n "$cert$key" ] || return 1
