@@ -36,7 +36,7 @@ rebuild() {
 # 0 when each file is the recorded one, 1 when one is not, 2 when it cannot rebuild or
 # read the record, 3 when it cannot tell (a package differs too, or no commit).
 check_release() {
-  local record=$records_directory/$1 commit scratch differ changes
+  local record=$records_directory/$1 commit differ changes
   [ -s "$record/SHA256SUMS" ] && [ -f "$record/packages" ] &&
     commit=$(recorded_commit "$1" 2>/dev/null) || { echo "release: no whole record of $1" \
     "in releases/$1" >&2 && return 2; }
@@ -44,9 +44,8 @@ check_release() {
   git -C "$project_root" cat-file -e "$commit^{commit}" 2>/dev/null ||
     { echo "Cannot tell: release $1's commit $commit is not in this clone" && return 3; }
   scratch=$(realpath "$(mktemp -d)")
-  # shellcheck disable=SC2064 # the paths are fixed now
-  trap "git -C $(printf %q "$project_root") worktree remove --force $(printf %q \
-    "$scratch/source") 2>/dev/null; rm -rf $(printf %q "$scratch")" EXIT
+  trap 'git -C "$project_root" worktree remove --force "$scratch/source" 2>/dev/null
+    rm -rf "$scratch"' EXIT
   rebuild "$commit" "$record" "$scratch" || return 2
   differ=$(differing_files "$record" "$scratch/release") || return 2
   package_closure "${release_packages[@]}" >"$scratch/release/packages"
