@@ -20,8 +20,7 @@ explain() {
   head -n 20 "$report" | sed 's/^/  /' && echo "The whole report: $report"
 }
 
-# rebuild COMMIT RECORD SCRATCH: builds COMMIT's release into SCRATCH/release with
-# its own scripts, in a worktree whose record tells them that it is the release.
+# rebuild COMMIT RECORD SCRATCH: COMMIT's own scripts, given its record, build SCRATCH/release.
 rebuild() {
   local into=$3/source/releases/${2##*/} name
   git -C "$project_root" worktree prune
@@ -37,9 +36,8 @@ rebuild() {
 # read the record, 3 when it cannot tell (a package differs too, or no commit).
 check_release() {
   local record=$records_directory/$1 commit differ changes
-  [ -s "$record/SHA256SUMS" ] && [ -f "$record/packages" ] &&
-    commit=$(recorded_commit "$1" 2>/dev/null) || { echo "release: no whole record of $1" \
-    "in releases/$1" >&2 && return 2; }
+  [ -s "$record/SHA256SUMS" ] && [ -f "$record/packages" ] && commit=$(recorded_commit "$1") ||
+    { echo "release: no whole record of $1 in releases/$1" >&2 && return 2; }
   install_part "the release tools" "${release_packages[@]}" || return 2
   git -C "$project_root" cat-file -e "$commit^{commit}" 2>/dev/null ||
     { echo "Cannot tell: release $1's commit $commit is not in this clone" && return 3; }

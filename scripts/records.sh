@@ -1,5 +1,4 @@
-# The record of each release, releases/VERSION/: `commit`, `SHA256SUMS` of its
-# unsigned files, and `packages`, those it was built with.
+# Records, releases/VERSION/: `commit`, `SHA256SUMS` (unsigned files), `packages`.
 # shellcheck shell=bash
 records_directory=$project_root/releases
 recorded_commit() { tr -d '\r\n' <"$records_directory/$1/commit"; }

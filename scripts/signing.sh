@@ -18,8 +18,7 @@ signing_requested() {
   fi
 }
 
-# sign_file IN OUT PRIVATE_DIRECTORY: writes IN signed to OUT. The passphrase reaches
-# osslsigncode in a file of PRIVATE_DIRECTORY, not on its command line, which others see.
+# sign_file IN OUT PRIVATE_DIRECTORY: IN signed to OUT; the passphrase goes in a private file.
 sign_file() {
   local options=(-h sha256 -time "$SOURCE_DATE_EPOCH" -n svcentry
     -certs "$SVCENTRY_SIGN_CERT" -key "$SVCENTRY_SIGN_KEY") status=0
