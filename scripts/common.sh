@@ -9,12 +9,9 @@ native_packages=(cmake ninja-build g++)
 native_test_packages=(googletest libbenchmark-dev)
 # The sanitizer and fuzzing builds use clang and its runtime libraries.
 checking_packages=(clang libclang-rt-14-dev)
-# What the release needs: the cross build, the MSI, the zip, the date of the
-# last commit, the tools that sign, and strace, which tells the packages the
-# build uses; and make, with which the scripts of the releases up to 1.2.1,
-# which --check runs, find CMake's modules.
+# What the release is built with (make for the scripts of 1.2.1 and before, which --check runs).
 release_packages=(cmake ninja-build g++-mingw-w64-x86-64-posix wixl msitools
-  faketime zip git openssl osslsigncode libengine-pkcs11-openssl strace make)
+  faketime zip git openssl osslsigncode libengine-pkcs11-openssl make)
 
 sudo=()
 [ "$(id -u)" -eq 0 ] || sudo=(sudo)

@@ -103,10 +103,11 @@ signed() {
 signed file SVCENTRY_SIGN_CERT="$PWD/chain.pem" \
   SVCENTRY_SIGN_KEY="$PWD/signer.key"
 signed token SVCENTRY_SIGN_CERT="$PWD/chain.pem" SVCENTRY_SIGN_KEY="$uri" \
-  SVCENTRY_SIGN_PKCS11_MODULE="$module" SVCENTRY_SIGN_PASSWORD=1234
+  SVCENTRY_SIGN_PKCS11_MODULE="$module" SVCENTRY_SIGN_PASSWORD=1234 \
+  SVCENTRY_SIGN_ENVIRONMENT=SOFTHSM2_CONF
 
 cd "$work/file"
-grep -q '^Signed: ' "$work/file.out" || failed "the release does not say it is signed"
+grep -q '^Built [^ ]*, signed, ' "$work/file.out" || failed "the release does not say it is signed"
 for name in SHA256SUMS $(awk '{print $2}' SHA256SUMS); do
   cmp "$name" "../token/$name" ||
     failed "$name differs between the key file and the token"

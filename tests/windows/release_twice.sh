@@ -1,57 +1,55 @@
 #!/usr/bin/env bash
-# Builds the release twice, from two copies of the sources in directories of
-# different paths, at different times, under different time zones, locales
-# and umasks, the second with compiler flags, compilers and CMake settings
-# in its environment (the release's clean environment must leave all of
-# them out), and fails unless both give the same files, byte for byte; files
-# named as a recorded release are the ones it recorded; the
-# program and the custom action are the very ones the tests ran and the ones
-# inside the MSI; the zip carries the documents and installer examples as
-# they stand; and the SBOM is valid CycloneDX that names both binaries'
-# hashes.
+# The release of the project as it stands, from a clone that also holds an
+# untracked windows.h that stops any compile that reads it: built once with
+# compiler flags, compilers, CMake settings and a time in the environment and
+# strace hidden, and twice by reprotest under its variations, the second of
+# those with the same flags, it gives the same files each time. Files named as
+# a recorded release are the ones it recorded; the program and the custom
+# action are the ones the tests ran and the ones inside the MSI; the zip
+# carries the documents and installer examples as they stand; and the SBOM is
+# valid CycloneDX that names both binaries' hashes.
 #
-#   release_twice.sh PROJECT_ROOT WORK_DIRECTORY TESTED_PROGRAM TESTED_ACTION
-#                    NODE
+# reprotest varies the environment, the build path, HOME, the kernel's name,
+# ASLR, the CPUs, the time, the time zone, the locale, PATH and the umask. It
+# leaves out user_group, which needs a second user that sudo may run as, and
+# fileordering and domain_host, which need FUSE (disorderfs) and namespaces
+# that a CI container may not have.
+#
+#   release_twice.sh PROJECT_ROOT WORK_DIRECTORY TESTED_PROGRAM TESTED_ACTION NODE
 set -euo pipefail
-root=$1
-work=$2
-tested=$3
-tested_action=$4
-node=$5
+root=$1 work=$2 tested=$3 tested_action=$4 node=$5
+flags='CXXFLAGS=-fno-inline;CFLAGS=-O0;LDFLAGS=-Wl,--major-image-version=9;CC=false;CXX=false;CMAKE_BUILD_TYPE=Debug;CMAKE_CXX_COMPILER_LAUNCHER=false;SOURCE_DATE_EPOCH=1'
 
 rm -rf "$work"
 mkdir -p "$work"
-"$root/scripts/release" "$work/first" >"$work/first.out"
+git init -q "$work/source"
+git -C "$work/source" fetch -q "$root" HEAD
+git -C "$work/source" checkout -q --detach FETCH_HEAD
+git -C "$root" diff --binary HEAD | git -C "$work/source" apply --allow-empty
+echo '#error an untracked file reached the build' >"$work/source/windows.h"
 
-# The second copy holds what the first one does, less its builds and its
-# history; the time and the name the first build took from the history come
-# along in SOURCE_DATE_EPOCH and SVCENTRY_RELEASE_NAME.
-copy=$work/another/checkout
-mkdir -p "$copy"
-tar -C "$root" --exclude=./build --exclude=./.git --exclude=node_modules \
-  -cf - . | tar -C "$copy" -xf -
-built=$(grep '^Built ' "$work/first.out")
-epoch=${built#*SOURCE_DATE_EPOCH=}
-epoch=${epoch%%)*}
-label=$(cut -d' ' -f2 <<<"$built")
-sleep 1
-(umask 077 && SOURCE_DATE_EPOCH=$epoch SVCENTRY_RELEASE_NAME=$label \
-  TZ=CHAST-12:45 LC_ALL=C.UTF-8 CXXFLAGS=-fno-inline \
-  LDFLAGS=-Wl,--major-image-version=9 \
-  CXX=false CC=false CMAKE_BUILD_TYPE=Debug LIBRARY_PATH=/nonexistent \
-  "$copy/scripts/release" "$work/second") >/dev/null
+# The flagged build, with strace hidden (in a mount namespace of its own, where
+# one can be made) and first on PATH a strace that fails.
+mkdir "$work/bin" && printf '#!/bin/sh\nexit 1\n' >"$work/bin/strace" && chmod +x "$work/bin/strace"
+hide=() strace=$(PATH=/usr/sbin:/usr/bin:/sbin:/bin command -v strace || true)
+if [ -n "$strace" ] && unshare -m true 2>/dev/null; then
+  hide=(unshare -m sh -c 'mount --bind "$0" "$1" && shift 2 && exec "$@"' "$work/bin/strace" "$strace" --)
+fi
+(IFS=';' && export $flags PATH="$work/bin:$PATH" &&
+  "${hide[@]}" "$work/source/scripts/release" "$work/first") >"$work/first.out"
+
+status=0
+(cd "$work/source" && reprotest --store-dir "$work/reprotest" \
+  --vary=-user_group,-fileordering,-domain_host \
+  --vary="environment.variables+=${flags//,/\\x2c}" \
+  -c './scripts/release build/reprotest' . 'build/reprotest/*') \
+  >"$work/reprotest.out" 2>&1 || { cat "$work/reprotest.out" >&2 && status=1; }
+cmp "$work/first/SHA256SUMS" "$work/reprotest/control/source-root/build/reprotest/SHA256SUMS" ||
+  { echo "the flagged build is not reprotest's" >&2 && status=1; }
 
 cd "$work/first"
-status=0
-for name in SHA256SUMS $(awk '{print $2}' SHA256SUMS); do
-  if ! cmp "$name" "../second/$name"; then
-    echo "$name differs between two builds" >&2
-    status=1
-  fi
-done
-# Files that take a recorded release's name are that release's.
-if [ -f "$root/releases/$label/SHA256SUMS" ] &&
-  ! cmp SHA256SUMS "$root/releases/$label/SHA256SUMS"; then
+label=$(sed -n 's/^Built \([^,]*\),.*/\1/p' ../first.out)
+if [ -f "$root/releases/$label/SHA256SUMS" ] && ! cmp SHA256SUMS "$root/releases/$label/SHA256SUMS"; then
   echo "these files are named $label but are not those it recorded" >&2
   status=1
 fi
