@@ -13,6 +13,9 @@ checking_packages=(clang libclang-rt-14-dev)
 release_packages=(cmake ninja-build g++-mingw-w64-x86-64-posix wixl msitools
   faketime zip git openssl osslsigncode libengine-pkcs11-openssl make)
 
+# fail MESSAGE...: says what stops the script, in its name, and exits 1.
+fail() { echo "${0##*/}: $*" >&2 && exit 1; }
+
 sudo=()
 [ "$(id -u)" -eq 0 ] || sudo=(sudo)
 package_lists_updated=0
