@@ -9,8 +9,8 @@ const std::uint32_t kErrorNegativeSeek = 131;
 const std::uint32_t kErrorHandleEof = 38;
 const std::uint32_t kErrorWroteNothing = kErrorDiskFull;
 
-bool FakePlatform::Enter(const char* name) {
-  calls.emplace_back(name);
+bool FakePlatform::Enter(std::string_view name) {
+  calls.push_back(name);
   if (foreign_append_call == calls.size()) {
     files[kServicesPath] += foreign_append;
   }
@@ -44,12 +44,12 @@ std::uint32_t FakePlatform::GetSystemDirectoryA(char* buffer,
 }
 
 std::uint32_t FakePlatform::GetLastError() {
-  calls.emplace_back("GetLastError");
+  calls.push_back("GetLastError");
   return last_error_;
 }
 
 void FakePlatform::SetLastError(std::uint32_t error) {
-  calls.emplace_back("SetLastError");
+  calls.push_back("SetLastError");
   last_error_ = error;
 }
 
@@ -74,7 +74,7 @@ FileHandle FakePlatform::CreateFileA(const char* path, FileAccess access,
     // As Windows does: the open succeeds and leaves this code behind.
     last_error_ = kErrorAlreadyExists;
   }
-  handles_[next_handle_] = OpenFile{path, access, 0};
+  handles_[next_handle_] = OpenFile{&files[path], access, 0};
   return next_handle_++;
 }
 
@@ -82,7 +82,7 @@ bool FakePlatform::ReadFile(FileHandle file, void* buffer, std::uint32_t size,
                             std::uint32_t* bytes_read) {
   const bool failing = Enter("ReadFile");
   OpenFile& open = handles_.at(file);
-  const std::string& data = files[open.path];
+  const std::string& data = *open.contents;
   const auto start =
       std::min(static_cast<std::size_t>(open.position), data.size());
   const auto count =
@@ -103,7 +103,7 @@ bool FakePlatform::WriteFile(FileHandle file, const void* data,
     return Fail(kErrorAccessDenied);
   }
   const std::uint32_t count = Allowed(failing, size);
-  std::string& contents = files[open.path];
+  std::string& contents = *open.contents;
   contents.append(static_cast<const char*>(data), count);
   open.position = static_cast<std::int64_t>(contents.size());
   *bytes_written = count;
@@ -120,7 +120,7 @@ bool FakePlatform::SetFilePointerEx(FileHandle file, std::int64_t distance,
   const std::int64_t base =
       origin == SeekOrigin::kBegin
           ? 0
-          : static_cast<std::int64_t>(files[open.path].size());
+          : static_cast<std::int64_t>(open.contents->size());
   if (base + distance < 0) {
     return Fail(kErrorNegativeSeek);
   }
@@ -137,7 +137,7 @@ bool FakePlatform::SetEndOfFile(FileHandle file) {
   if (open.access != FileAccess::kReadWrite) {
     return Fail(kErrorAccessDenied);
   }
-  files[open.path].resize(static_cast<std::size_t>(open.position));
+  open.contents->resize(static_cast<std::size_t>(open.position));
   return true;
 }
 

@@ -8,6 +8,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "registration/registration_run.h"
@@ -20,7 +21,7 @@ constexpr const char* kPath = FakePlatform::kServicesPath;
 const std::string kEntryLine = std::string(kServicesEntry) + "\r\n";
 
 // A realistic Windows code for each call that can fail.
-const std::map<std::string, std::uint32_t> kErrorFor = {
+const std::map<std::string_view, std::uint32_t> kErrorFor = {
     {"GetSystemDirectoryA", 8},
     {"CreateFileA", kErrorSharingViolation},
     {"ReadFile", 23},
@@ -94,7 +95,7 @@ std::set<std::string> FailureMessages(std::uint32_t code) {
 // The faults to plant at one call: a refusal with its code, and for reads
 // and writes a short transfer and a refusal after a part.
 std::vector<FakePlatform::Fault> FaultsAt(std::size_t call,
-                                          const std::string& name) {
+                                          std::string_view name) {
   const std::uint32_t error = kErrorFor.at(name);
   std::vector<FakePlatform::Fault> faults = {{.call = call, .error = error}};
   if (name == "ReadFile" || name == "WriteFile") {
@@ -118,14 +119,14 @@ TEST(FaultSweep, EveryCallFailingLeavesATrueReportAndAWholeFile) {
                                                expected.file};
 
     for (std::size_t call = 1; call <= clean.calls.size(); ++call) {
-      const std::string& name = clean.calls[call - 1];
+      const std::string_view name = clean.calls[call - 1];
       if (name == "GetLastError" || name == "SetLastError") {
         continue;  // they keep a code, they cannot fail
       }
       for (const FakePlatform::Fault& fault : FaultsAt(call, name)) {
         SCOPED_TRACE(std::string(scenario.name) + ": call " +
-                     std::to_string(call) + " " + name + " error " +
-                     std::to_string(fault.error) + " transferred " +
+                     std::to_string(call) + " " + std::string(name) +
+                     " error " + std::to_string(fault.error) + " transferred " +
                      std::to_string(fault.transferred));
         FakePlatform platform;
         const Outcome outcome = RunWith(scenario, fault, &platform);
