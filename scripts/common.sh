@@ -3,8 +3,7 @@
 set -euo pipefail
 
 project_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd -P)
-# Debian 12 packages the native build of the program needs; its tests and
-# benchmarks need GoogleTest and Google Benchmark besides.
+# The native build's Debian 12 packages; then its tests' and benchmarks'.
 native_packages=(cmake ninja-build g++)
 native_test_packages=(googletest libbenchmark-dev)
 # The sanitizer and fuzzing builds use clang and its runtime libraries.
@@ -65,9 +64,8 @@ install_part() {
   not_installed "$name (${missing[*]}): ${reason:-$(tail -n 1 <<<"$output")}"
 }
 
-# install_wine32: Wine's 32-bit side (wine32 of the i386 architecture), which
-# runs 32-bit Windows programs, NSIS and Inno Setup installers among them, in
-# a 64-bit prefix.
+# install_wine32: Wine's 32-bit side (wine32:i386), which runs 32-bit Windows
+# programs, NSIS and Inno Setup installers among them, in a 64-bit prefix.
 install_wine32() {
   dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'ok installed' &&
     return 0
@@ -81,9 +79,8 @@ install_wine32() {
 }
 
 # install_node_modules NAME DIRECTORY: installs the npm packages that
-# DIRECTORY/package-lock.json pins (npm first, when it is missing), unless
-# they are in place already. When they cannot be had, says so on one line
-# and returns 1.
+# DIRECTORY/package-lock.json pins (npm first, when missing), unless in
+# place already. When they cannot be had, says so on one line; returns 1.
 install_node_modules() {
   command -v npm >/dev/null || install_part "npm" nodejs npm || return 1
   # npm reaches its registry over TLS, which needs the root certificates.
@@ -101,9 +98,8 @@ install_node_modules() {
 }
 
 # build_preset NAME [TARGET...]: configures and builds a CMake preset, or
-# only the TARGETs of it. It configures every time: a tool installed since
-# the last time is found, and a test that was skipped for the lack of it
-# runs.
+# only its TARGETs. It configures every time, so that a tool installed since
+# is found, and a test skipped for the lack of it runs.
 build_preset() {
   cd "$project_root"
   local preset=$1
