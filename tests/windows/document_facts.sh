@@ -209,11 +209,13 @@ block_text() {
 }
 
 check_quotes() {
-  local file number member
+  local members file number member
+  # Listed once: grep -q would end the listing early, a failed pipe.
+  members=$(unzip -Z1 "$zip")
   while IFS=: read -r file number member; do
     if [ -z "$member" ]; then
       problem "$file:$number: a block in the language of a quoted file names no zip member"
-    elif ! unzip -Z1 "$zip" | grep -qxF -- "$member"; then
+    elif ! grep -qxF -- "$member" <<<"$members"; then
       problem "$file:$number: the release's zip holds no $member"
     elif ! cmp -s <(block_text "$file" "$number") \
       <(unzip -p "$zip" "$member" | sed 's/\r$//'); then
