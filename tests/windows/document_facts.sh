@@ -12,7 +12,10 @@
 # - every file path the documents show as code exists in the repository or
 #   in the release's zip (a name of no path there, only when the project's
 #   own code writes it), and each path the download table says the zip
-#   holds, it holds.
+#   holds, it holds;
+# - each file a guide quotes whole is that member of the release's zip, as
+#   the mark before its block names it, and no block in a language of those
+#   files goes unmarked.
 #
 #   document_facts.sh PROJECT_ROOT VERSION MSIINFO MSI RELEASE_DIRECTORY
 set -euo pipefail
@@ -187,6 +190,40 @@ check_zip_row() {
   done < <(grep -oE '`[^`]+`' <<<"$row" | tr -d '`' | tail -n +2)
 }
 
+# quoted_blocks FILE...: "FILE:LINE:MEMBER" for each fenced block that a mark
+# "<!-- MEMBER, as the zip holds it -->" right before its fence names, and
+# for each unmarked one in a language of the files quoted (MEMBER empty).
+quoted_blocks() {
+  awk 'FNR == 1 { fenced = 0; marked = 0 }
+    /^<!-- [^ ]+, as the zip holds it -->$/ { member = $2; sub(/,$/, "", member)
+      marked = FNR + 1; next }
+    /^ *```/ && !fenced && FNR == marked { print FILENAME ":" FNR ":" member }
+    /^ *```(xml|nsis|ini|bat)$/ && !fenced && FNR != marked {
+      print FILENAME ":" FNR ":" }
+    /^ *```/ { fenced = !fenced }' "$@"
+}
+
+# block_text FILE LINE: the lines of the fenced block whose fence is LINE.
+block_text() {
+  awk -v fence="$2" 'FNR > fence { if (/^ *```/) exit; print }' "$1"
+}
+
+check_quotes() {
+  local members file number member
+  # Listed once: grep -q would end the listing early, a failed pipe.
+  members=$(unzip -Z1 "$zip")
+  while IFS=: read -r file number member; do
+    if [ -z "$member" ]; then
+      problem "$file:$number: a block in the language of a quoted file names no zip member"
+    elif ! grep -qxF -- "$member" <<<"$members"; then
+      problem "$file:$number: the release's zip holds no $member"
+    elif ! cmp -s <(block_text "$file" "$number") \
+      <(unzip -p "$zip" "$member" | sed 's/\r$//'); then
+      problem "$file:$number: the block is not $member as the release's zip holds it"
+    fi
+  done < <(quoted_blocks "${guides[@]}")
+}
+
 zip=$(find "$release" -maxdepth 1 -name 'svcentry-*-windows-x86_64.zip' 2>/dev/null | head -n 1)
 [ -n "$zip" ] || { echo "no release zip in $release" >&2; exit 1; }
 work=$(mktemp -d)
@@ -195,8 +232,9 @@ check_versions
 check_codes
 check_paths
 check_zip_row
+check_quotes
 if [ $problems -gt 0 ]; then
   echo "$problems facts of the documents do not hold" >&2
   exit 1
 fi
-echo "The documents' versions, codes and paths hold"
+echo "The documents' versions, codes, paths and quoted files hold"
