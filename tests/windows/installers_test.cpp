@@ -3,8 +3,8 @@
 // (built for makensis's default 32-bit target, and as a 64-bit installer)
 // with its window and silently, the Inno Setup example silently with a log,
 // and the batch example with cmd. Each must leave the program's message
-// where its user looks for it. The MSI also upgrades the MSI of release
-// 1.0.0, as it was released, repairs, and refuses that earlier version.
+// where its user looks for it. The MSI also upgrades the MSIs of releases
+// 1.0.0 and 1.2.1, repairs, and refuses the earlier version.
 #include <windows.h>
 // After windows.h, which it needs.
 #include <msi.h>
@@ -225,6 +225,16 @@ bool Vanishes(const std::string& path) {
 // The product codes of the installed products named svcentry.
 std::vector<std::string> ListedProducts() {
   return InstalledProducts(SVCENTRY_PRODUCT);
+}
+
+// The version Windows Installer records for the product `code`.
+std::string ProductVersion(const std::string& code) {
+  char version[64] = {};
+  DWORD size = sizeof version;
+  return MsiGetProductInfoA(code.c_str(), INSTALLPROPERTY_VERSIONSTRING,
+                            version, &size) == ERROR_SUCCESS
+             ? version
+             : "";
 }
 
 // The paths are quoted for the command line: a build directory may hold
@@ -519,6 +529,28 @@ TEST_F(MsiRelease, UpgradesRepairsAndRefusesTheEarlierVersion) {
   EXPECT_EQ(ListedProducts(), std::vector<std::string>{});
   EXPECT_FALSE(Exists(kMsiDirectory));
   EXPECT_EQ(Observe(), File(kEcho));
+}
+
+// Release 1.2.1's MSI runs the same action. Installed over it, this one
+// takes its place: one product, at this version, and the entry once.
+TEST_F(MsiRelease, UpgradesTheLastReleaseInPlace) {
+  RunProgram(kMsiexec, "/x \"" + kMsi + "\" /qn");
+  RunProgram(kMsiexec, "/x \"" + kMsiLastRelease + "\" /qn");
+  Establish(File(kEcho));
+  const Services registered = File(kEcho + kEntryLine);
+  ASSERT_EQ(
+      RunProgram(kMsiexec, "/i \"" + kMsiLastRelease + "\" /qn").exit_code, 0U);
+  ASSERT_EQ(Observe(), registered);
+
+  DeleteFileA(kMsiLog.c_str());
+  EXPECT_EQ(RunProgram(kMsiexec, kMsiInstall).exit_code, 0U);
+  ExpectLoggedInItsPlace(LogText(kMsiLog), kExistsMessage);
+  const std::vector<std::string> products = ListedProducts();
+  ASSERT_EQ(products.size(), 1U);
+  EXPECT_EQ(ProductVersion(products.front()), SVCENTRY_VERSION);
+  EXPECT_EQ(Observe(), registered);
+  EXPECT_EQ(RunProgram(kMsiexec, "/x " + products.front() + " /qn").exit_code,
+            0U);
 }
 
 std::string InstallerName(

@@ -9,6 +9,7 @@
 #if !defined(SVCENTRY_PROGRAM) || !defined(SVCENTRY_MSI_ACTION) ||        \
     !defined(SVCENTRY_SERVICE_LOOKUP) || !defined(SVCENTRY_MSI) ||        \
     !defined(SVCENTRY_MSI_RELEASED) || !defined(SVCENTRY_BATCH) ||        \
+    !defined(SVCENTRY_MSI_LAST_RELEASE) ||                                \
     !defined(SVCENTRY_NSIS_X86_SETUP) || !defined(SVCENTRY_INNO_SETUP) || \
     !defined(SVCENTRY_NSIS_AMD64_SETUP) ||                                \
     !defined(SVCENTRY_EXIT_CODE_PROGRAM) || !defined(SVCENTRY_VERSION)
@@ -42,9 +43,11 @@ inline const std::string kExitCodeProgram =
     TestFile("exit_code.exe", SVCENTRY_EXIT_CODE_PROGRAM);
 inline const std::string kMsi =
     TestFile("svcentry-" SVCENTRY_VERSION "*-x64.msi", SVCENTRY_MSI);
-// Release 1.0.0's MSI, which the upgrade replaces.
+// The MSIs of releases 1.0.0 and 1.2.1, which the upgrade replaces.
 inline const std::string kMsiReleased =
     TestFile("svcentry-1.0.0-x64.msi", SVCENTRY_MSI_RELEASED);
+inline const std::string kMsiLastRelease =
+    TestFile("svcentry-1.2.1-x64.msi", SVCENTRY_MSI_LAST_RELEASE);
 inline const std::string kNsisX86Setup =
     TestFile("examples\\nsis-x86\\example-setup.exe", SVCENTRY_NSIS_X86_SETUP);
 inline const std::string kNsisAmd64Setup = TestFile(

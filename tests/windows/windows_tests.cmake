@@ -16,6 +16,16 @@ svcentry_windows_path(msi ${svcentry_msi_FILE})
 # that release published).
 svcentry_windows_path(msi_released
   ${CMAKE_CURRENT_SOURCE_DIR}/released/svcentry-1.0.0-x64.msi)
+# Release 1.2.1's MSI, rebuilt from its record: the bytes that
+# releases/1.2.1/SHA256SUMS records, or the build stops.
+set(last_release ${CMAKE_CURRENT_SOURCE_DIR}/released/svcentry-1.2.1-x64.msi)
+file(SHA256 ${last_release} last_release_digest)
+file(STRINGS ${PROJECT_SOURCE_DIR}/releases/1.2.1/SHA256SUMS last_release_record
+  REGEX "  svcentry-1\\.2\\.1-x64\\.msi$")
+if(NOT last_release_record MATCHES "^${last_release_digest}  ")
+  message(FATAL_ERROR "${last_release} is not the MSI releases/1.2.1 records")
+endif()
+svcentry_windows_path(msi_last_release ${last_release})
 svcentry_windows_path(nsis_x86_setup ${example_nsis_x86}/example-setup.exe)
 svcentry_windows_path(nsis_amd64_setup ${example_nsis_amd64}/example-setup.exe)
 svcentry_windows_path(inno_setup ${example_inno}/example-setup.exe)
@@ -46,6 +56,7 @@ target_compile_definitions(svcentry_windows_tests PRIVATE
   SVCENTRY_EXIT_CODE_PROGRAM="Z:$<TARGET_FILE:exit_code>"
   SVCENTRY_MSI="${msi}"
   SVCENTRY_MSI_RELEASED="${msi_released}"
+  SVCENTRY_MSI_LAST_RELEASE="${msi_last_release}"
   SVCENTRY_NSIS_X86_SETUP="${nsis_x86_setup}"
   SVCENTRY_NSIS_AMD64_SETUP="${nsis_amd64_setup}"
   SVCENTRY_INNO_SETUP="${inno_setup}"
