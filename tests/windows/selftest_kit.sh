@@ -36,6 +36,9 @@ unzip -q -d "$prefix/drive_c/$downloads/planted" "$zip"
 rm "$prefix/dosdevices/z:"
 (cd "$prefix/drive_c/$downloads/$kit (1)" && sha256sum --check --strict --quiet SHA256SUMS) ||
   { echo "the kit's files are not those its SHA256SUMS names" >&2 && exit 1; }
+# Its README.txt says whose files they are: no placeholder is left.
+! grep -q @ "$prefix/drive_c/$downloads/$kit (1)/README.txt" ||
+  { echo "the kit's README.txt keeps a placeholder" >&2 && exit 1; }
 # The planted kit's svcentry.exe does all the real one does, but one byte of
 # its message is another; the one beside the batch example too.
 planted=$prefix/drive_c/$downloads/planted/$kit
