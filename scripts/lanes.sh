@@ -58,8 +58,7 @@ skip_reasons() {
     /^skipped: / { given[name] = 1; print name ": " substr($0, 10) }' "$log")
 }
 
-# command_lane NAME COMMAND...: a lane that is one command, passed or
-# failed.
+# command_lane NAME COMMAND...: a lane of one command, passed or failed.
 command_lane() {
   local name=$1
   shift
