@@ -1,6 +1,6 @@
 // What Windows Installer lists as installed, for the tests, which expect
 // what they installed to be gone, and for the self-test runner, which
-// removes what they left.
+// reports what was installed before and after the tests.
 #pragma once
 
 #include <string>

@@ -442,7 +442,23 @@ TEST(BatchExample, FailsWhenTheProgramEndsWithANegativeCode) {
   SetEnvironmentVariableA("SVCENTRY_EXIT_CODE", nullptr);
 }
 
-class MsiRelease : public ServicesFileTest {};
+// Each case starts and ends with no svcentry product installed, so that a
+// case that fails midway leaves none to the next, or on the machine.
+class MsiRelease : public ServicesFileTest {
+ protected:
+  void SetUp() override {
+    ServicesFileTest::SetUp();
+    UninstallAll();
+  }
+  void TearDown() override { UninstallAll(); }
+
+ private:
+  static void UninstallAll() {
+    for (const std::string& code : ListedProducts()) {
+      RunProgram(kMsiexec, "/x " + code + " /qn");
+    }
+  }
+};
 
 // Release 1.0.0's MSI ran svcentry.exe as its action; this one runs the
 // custom action DLL. An administrator's fleet moves from one to the other,
@@ -450,8 +466,6 @@ class MsiRelease : public ServicesFileTest {};
 TEST_F(MsiRelease, UpgradesRepairsAndRefusesTheEarlierVersion) {
   const std::string released =
       "/i \"" + kMsiReleased + "\" /qn /l*v \"" + kMsiLog + "\"";
-  RunProgram(kMsiexec, "/x \"" + kMsi + "\" /qn");
-  RunProgram(kMsiexec, "/x \"" + kMsiReleased + "\" /qn");
   Establish(File(kEcho));
   const Services registered = File(kEcho + kEntryLine);
   DeleteFileA(kMsiLog.c_str());
@@ -522,8 +536,6 @@ TEST_F(MsiRelease, UpgradesRepairsAndRefusesTheEarlierVersion) {
 // Release 1.2.1's MSI runs the same action. Installed over it, this one
 // takes its place: one product, at this version, and the entry once.
 TEST_F(MsiRelease, UpgradesTheLastReleaseInPlace) {
-  RunProgram(kMsiexec, "/x \"" + kMsi + "\" /qn");
-  RunProgram(kMsiexec, "/x \"" + kMsiLastRelease + "\" /qn");
   Establish(File(kEcho));
   const Services registered = File(kEcho + kEntryLine);
   ASSERT_EQ(

@@ -25,6 +25,8 @@ file(STRINGS ${PROJECT_SOURCE_DIR}/releases/1.2.1/SHA256SUMS last_release_record
 if(NOT last_release_record MATCHES "^${last_release_digest}  ")
   message(FATAL_ERROR "${last_release} is not the MSI releases/1.2.1 records")
 endif()
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${last_release}
+  ${PROJECT_SOURCE_DIR}/releases/1.2.1/SHA256SUMS)
 svcentry_windows_path(msi_last_release ${last_release})
 svcentry_windows_path(nsis_x86_setup ${example_nsis_x86}/example-setup.exe)
 svcentry_windows_path(nsis_amd64_setup ${example_nsis_amd64}/example-setup.exe)
