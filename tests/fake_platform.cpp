@@ -44,12 +44,12 @@ std::uint32_t FakePlatform::GetSystemDirectoryA(char* buffer,
 }
 
 std::uint32_t FakePlatform::GetLastError() {
-  calls.push_back("GetLastError");
+  calls.emplace_back("GetLastError");
   return last_error_;
 }
 
 void FakePlatform::SetLastError(std::uint32_t error) {
-  calls.push_back("SetLastError");
+  calls.emplace_back("SetLastError");
   last_error_ = error;
 }
 
